@@ -1,0 +1,78 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/Runtime.h"
+#include "platform/UniqueHandle.h"
+
+namespace platform {
+
+class Win32Window;
+
+// The runtime services on Win32: wide APIs throughout, decisions left to the callers.
+class Win32Runtime : public Runtime {
+public:
+    explicit Win32Runtime(HINSTANCE instance);
+    ~Win32Runtime() override;
+
+    // Builds the (still hidden) window and binds its handlers.
+    void LoadForm(const FormDesign& design);
+    // Runs until the window is closed; never returns.
+    [[noreturn]] void RunMessageLoop();
+
+    std::wstring AppPath() override;
+    std::wstring AppExeName() override;
+    std::wstring AppTitle() override;
+    void SetAppTitle(const std::wstring& title) override;
+    bool AppPrevInstance() override;
+    std::wstring CommandText() override;
+    std::wstring WindowsFolder() override;
+    std::wstring LCase(const std::wstring& text) override;
+    std::wstring UCase(const std::wstring& text) override;
+    std::wstring Dir(const std::wstring& path) override;
+    std::string ReadFileBytes(const std::wstring& path) override;
+    void ReplaceFileBytes(const std::wstring& path, const std::string& content) override;
+    void ShowForm() override;
+    void SetCaption(const std::wstring& caption) override;
+    void SetTimerEnabled(FormTimer timer, bool enabled) override;
+    void MsgBox(const std::wstring& prompt, int style, const std::wstring& title) override;
+    void DoEvents() override;
+    void Shell(const std::wstring& program, const std::wstring& arguments,
+               int windowStyle) override;
+    [[noreturn]] void End() override;
+    void ShowErrorBox(const RuntimeError& error) override;
+    [[noreturn]] void Quit(int exitCode) override;
+    void AppActivate(const std::wstring& title) override;
+    void SendKeys(const std::wstring& keys) override;
+    std::int32_t FindWindowA(const std::string& className, const std::string& title) override;
+    void ShowWindowAsync(std::int32_t window, int command) override;
+    void SetWindowPos(std::int32_t window, std::int32_t insertAfter, int x, int y, int cx, int cy,
+                      unsigned flags) override;
+    Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) override;
+    bool ProcessFirst(Handle snapshot, ProcessEntry& entry) override;
+    bool ProcessNext(Handle snapshot, ProcessEntry& entry) override;
+    Handle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
+    bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
+    bool CloseHandle(Handle handle) override;
+
+private:
+    std::wstring modulePath_;
+    std::wstring title_ = L"Nimbrel";
+    UniqueProcess instanceMutex_;
+    bool prevInstance_ = false;
+    std::unique_ptr<Win32Window> window_;
+};
+
+// The full path of the running program file.
+std::wstring ModulePath();
+// The argument text of a command line: what follows the program path and its separating blank.
+std::wstring ArgumentsOf(const std::wstring& commandLine);
+// Our error for a failed system call, by its Windows error code.
+RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail);
+// The name of the kernel object that marks a running copy of the program file at modulePath.
+std::wstring InstanceMutexName(const std::wstring& modulePath);
+
+}  // namespace platform

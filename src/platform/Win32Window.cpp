@@ -1,0 +1,216 @@
+#include "platform/Win32Window.h"
+
+namespace platform {
+namespace {
+
+constexpr wchar_t kAppClass[] = L"NimbrelApp";
+constexpr int kFirstControlId = 100;
+constexpr UINT_PTR kFirstTimerId = 1;
+constexpr UINT kDefaultDpi = 96;
+constexpr int kTwipsPerInch = 1440;
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
+
+// Functions of newer Windows versions, looked up once so the program still runs where they
+// are missing (it then behaves as if at the system DPI).
+template <class Function>
+Function UserFunction(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+
+int ToPixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch); }
+
+UINT SystemDpi() {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : kDefaultDpi;
+}
+
+// The system's message font at the given DPI.
+HFONT CreateMessageFont(UINT dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    static const auto forDpi = UserFunction<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
+        return ::CreateFontIndirectW(&metrics.lfMessageFont);
+    }
+    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    metrics.lfMessageFont.lfHeight =
+        ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+    return ::CreateFontIndirectW(&metrics.lfMessageFont);
+}
+
+}  // namespace
+
+Win32Window::Win32Window(HINSTANCE instance, const std::wstring& appTitle) : instance_(instance) {
+    WNDCLASSEXW appClass{};
+    appClass.cbSize = sizeof appClass;
+    appClass.lpfnWndProc = AppProc;
+    appClass.hInstance = instance;
+    appClass.lpszClassName = kAppClass;
+    ::RegisterClassExW(&appClass);
+    app_ = ::CreateWindowExW(0, kAppClass, appTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
+                             nullptr, instance, this);
+}
+
+Win32Window::~Win32Window() {
+    if (font_) ::DeleteObject(font_);
+}
+
+void Win32Window::Load(const FormDesign& design) {
+    design_ = design;
+    WNDCLASSEXW formClass{};
+    formClass.cbSize = sizeof formClass;
+    formClass.lpfnWndProc = FormProc;
+    formClass.hInstance = instance_;
+    formClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    formClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    formClass.lpszClassName = design_.className.c_str();
+    formClass.hIcon = ::LoadIconW(instance_, MAKEINTRESOURCEW(design_.iconResourceId));
+    formClass.hIconSm = static_cast<HICON>(::LoadImageW(
+        instance_, MAKEINTRESOURCEW(design_.iconResourceId), IMAGE_ICON,
+        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    ::RegisterClassExW(&formClass);
+
+    // Owned by the application window, so activating that window can bring this one forward.
+    form_ = ::CreateWindowExW(kFormExStyle, design_.className.c_str(), design_.caption.c_str(),
+                              kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, app_, nullptr,
+                              instance_, this);
+    for (std::size_t i = 0; i < design_.controls.size(); ++i) {
+        const ControlDesign& control = design_.controls[i];
+        const bool button = control.kind == ControlDesign::Kind::Button;
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        if (button) style |= BS_PUSHBUTTON | (control.takesFocus ? WS_TABSTOP : 0);
+        else style |= SS_LEFT | SS_NOPREFIX | (control.onClick ? SS_NOTIFY : 0);
+        controls_.push_back(::CreateWindowExW(
+            0, button ? L"BUTTON" : L"STATIC", control.text.c_str(), style, 0, 0, 0, 0, form_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance_, nullptr));
+    }
+    Layout(CurrentDpi());
+}
+
+UINT Win32Window::CurrentDpi() const {
+    static const auto forWindow = UserFunction<GetDpiForWindowFn>("GetDpiForWindow");
+    if (forWindow && form_) {
+        const UINT dpi = forWindow(form_);
+        if (dpi != 0) return dpi;
+    }
+    return SystemDpi();
+}
+
+void Win32Window::Layout(UINT dpi) {
+    HFONT font = CreateMessageFont(dpi);
+    for (std::size_t i = 0; i < controls_.size(); ++i) {
+        const ControlDesign& control = design_.controls[i];
+        ::SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        ::MoveWindow(controls_[i], ToPixels(control.left, dpi), ToPixels(control.top, dpi),
+                     ToPixels(control.width, dpi), ToPixels(control.height, dpi), TRUE);
+    }
+    if (font_) ::DeleteObject(font_);
+    font_ = font;
+
+    RECT frame{0, 0, ToPixels(design_.clientWidth, dpi), ToPixels(design_.clientHeight, dpi)};
+    static const auto adjustForDpi = UserFunction<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
+    if (!adjustForDpi || !adjustForDpi(&frame, kFormStyle, FALSE, kFormExStyle, dpi))
+        ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
+    ::SetWindowPos(form_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32Window::Show() {
+    ::ShowWindow(form_, SW_SHOW);
+    ::UpdateWindow(form_);
+    for (std::size_t i = 0; i < controls_.size(); ++i)
+        if (design_.controls[i].takesFocus) {
+            ::SetFocus(controls_[i]);
+            break;
+        }
+}
+
+void Win32Window::SetCaption(const std::wstring& caption) {
+    ::SetWindowTextW(form_, caption.c_str());
+}
+
+void Win32Window::SetAppTitle(const std::wstring& title) { ::SetWindowTextW(app_, title.c_str()); }
+
+void Win32Window::SetTimerEnabled(FormTimer timer, bool enabled) {
+    for (std::size_t i = 0; i < design_.timers.size(); ++i) {
+        if (design_.timers[i].id != timer) continue;
+        const UINT_PTR id = kFirstTimerId + i;
+        if (enabled) ::SetTimer(form_, id, design_.timers[i].intervalMs, nullptr);
+        else ::KillTimer(form_, id);
+    }
+}
+
+LRESULT CALLBACK Win32Window::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self && self->form_ == window) return self->HandleForm(message, wParam, lParam);
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        const int index = LOWORD(wParam) - kFirstControlId;
+        // BN_CLICKED and STN_CLICKED share the code 0.
+        if (HIWORD(wParam) == BN_CLICKED && index >= 0 &&
+            index < static_cast<int>(design_.controls.size()) && design_.controls[index].onClick) {
+            design_.controls[index].onClick();
+        }
+        return 0;
+    }
+    case WM_TIMER: {
+        const auto index = static_cast<std::size_t>(wParam - kFirstTimerId);
+        if (index < design_.timers.size()) design_.timers[index].onTimer();
+        return 0;
+    }
+    case WM_CTLCOLORSTATIC: {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        for (std::size_t i = 0; i < controls_.size(); ++i) {
+            if (controls_[i] == reinterpret_cast<HWND>(lParam) && design_.controls[i].hasForeColor)
+                ::SetTextColor(dc, design_.controls[i].foreColorRgb);
+        }
+        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_DPICHANGED: {
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(form_, nullptr, suggested->left, suggested->top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Layout(HIWORD(wParam));
+        return 0;
+    }
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    default:
+        return ::DefWindowProcW(form_, message, wParam, lParam);
+    }
+}
+
+LRESULT CALLBACK Win32Window::AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    // Activating the application window (another copy handing over does) brings the form forward.
+    if (message == WM_ACTIVATE && LOWORD(wParam) != WA_INACTIVE && self && self->form_ &&
+        ::IsWindowVisible(self->form_)) {
+        if (::IsIconic(self->form_)) ::ShowWindow(self->form_, SW_RESTORE);
+        ::SetForegroundWindow(self->form_);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+#include <windows.h>
+
+#include "app/Form1.h"
+#include "platform/Win32Runtime.h"
+
+namespace {
+
+// The Steam folder is full of other programs' DLLs: load system DLLs from the system folder only.
+void RestrictDllSearch() {
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (restrict) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    RestrictDllSearch();
+    platform::Win32Runtime runtime(instance);
+    app::Form1 form(runtime);
+    runtime.LoadForm(form.Design());
+    form.Guard([&] { form.Form_Load(); });
+    runtime.RunMessageLoop();
+}

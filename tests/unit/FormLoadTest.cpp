@@ -1,0 +1,163 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "FakeRuntime.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const std::wstring kLoginUsers = L"C:\\Steam\\config\\loginusers.vdf";
+const char kSteamBox[] =
+    "MsgBox 16 Steam.exe not found!: Steam.exe not found - Nimbrel.exe must be in the "
+    "Steam-Directory, where the steam.exe is located";
+const char kLoginUsersBox[] =
+    "MsgBox 16 Steam.exe not found!: C:\\Steam\\config\\loginusers.vdf\r\rnot found.\r"
+    "Nimbrel.exe must be in the Steam-Directory, where the steam.exe is located";
+
+// The calls that show something to the user or touch the file, in order.
+std::vector<std::string> Visible(const FakeRuntime& rt) {
+    std::vector<std::string> seen;
+    for (const auto& call : rt.calls)
+        for (const char* prefix : {"ShowForm", "MsgBox", "ErrorBox", "Read", "Replace", "Shell", "Quit"})
+            if (call.rfind(prefix, 0) == 0) seen.push_back(call);
+    return seen;
+}
+
+}  // namespace
+
+TEST(FormLoad, PlainStartFlipsTheFlagsThenLaunchesSteam) {
+    FakeRuntime rt;
+    app::Form1 form(rt);
+    EXPECT_FALSE(rt.Run(form, [&] { form.Form_Load(); }));
+    EXPECT_EQ(rt.files[kLoginUsers], "\"WantsOfflineMode\"\t\t\"1\"\n");
+    EXPECT_EQ(form.AppPath, L"C:\\Steam");
+    EXPECT_EQ(form.LoginUsersPath, kLoginUsers);
+    EXPECT_EQ(rt.calls, (std::vector<std::string>{
+        "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe", "Dir C:\\Steam\\config\\loginusers.vdf",
+        "Read C:\\Steam\\config\\loginusers.vdf", "Replace C:\\Steam\\config\\loginusers.vdf",
+        "DoEvents", "Caption Loading Steam.exe", "Shell C:\\Steam\\Steam.exe||1", "DoEvents",
+        "Snapshot 2 0", "First", "Next", "Next", "CloseHandle 1792", "Timer Timer1 on"}));
+}
+
+TEST(FormLoad, SteamMissingFromTheWorkingDirectoryCostsOneBoxAndTheRunGoesOn) {
+    FakeRuntime rt;
+    rt.dirFinds.erase(L"steam.exe");  // started from a shortcut that starts elsewhere
+    app::Form1 form(rt);
+    rt.Run(form, [&] { form.Form_Load(); });
+    EXPECT_THAT(Visible(rt), ElementsAre("ShowForm", kSteamBox, "Read " + std::string("C:\\Steam\\config\\loginusers.vdf"),
+                                         "Replace C:\\Steam\\config\\loginusers.vdf",
+                                         "Shell C:\\Steam\\Steam.exe||1"));
+}
+
+TEST(FormLoad, MissingLoginUsersFileGivesItsBoxThenTheErrorAndCreatesNothing) {
+    FakeRuntime rt;
+    rt.dirFinds.erase(kLoginUsers);
+    rt.files.clear();
+    app::Form1 form(rt);
+    EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
+    EXPECT_THAT(Visible(rt), ElementsAre("ShowForm", kLoginUsersBox,
+                                         "Read C:\\Steam\\config\\loginusers.vdf",
+                                         "ErrorBox 53 File not found", "Quit 1"));
+    EXPECT_THAT(rt.files, IsEmpty());
+}
+
+TEST(FormLoad, BothMissingShowsSteamBoxThenLoginUsersBoxThenTheError) {
+    FakeRuntime rt;
+    rt.dirFinds.clear();
+    rt.files.clear();
+    app::Form1 form(rt);
+    rt.Run(form, [&] { form.Form_Load(); });
+    EXPECT_THAT(Visible(rt), ElementsAre("ShowForm", kSteamBox, kLoginUsersBox,
+                                         "Read C:\\Steam\\config\\loginusers.vdf",
+                                         "ErrorBox 53 File not found", "Quit 1"));
+}
+
+TEST(FormLoad, DriveRootKeepsBothBackslashesInEveryPath) {
+    FakeRuntime rt;
+    rt.appPath = L"D:\\";
+    rt.dirFinds = {L"steam.exe", L"D:\\\\config\\loginusers.vdf"};
+    rt.files = {{L"D:\\\\config\\loginusers.vdf", "SkipOfflineModeWarning \"0\""}};
+    app::Form1 form(rt);
+    rt.Run(form, [&] { form.Form_Load(); });
+    EXPECT_EQ(form.LoginUsersPath, L"D:\\\\config\\loginusers.vdf");
+    EXPECT_EQ(rt.files[L"D:\\\\config\\loginusers.vdf"], "SkipOfflineModeWarning \"1\"");
+    EXPECT_THAT(rt.CallsStartingWith("Shell"), ElementsAre("Shell D:\\\\Steam.exe||1"));
+}
+
+TEST(FormLoad, NothingToChangeLeavesTheFileUnwritten) {
+    FakeRuntime rt;
+    rt.files[kLoginUsers] = "\"WantsOfflineMode\"\t\t\"1\"\r\n";
+    app::Form1 form(rt);
+    rt.Run(form, [&] { form.Form_Load(); });
+    EXPECT_THAT(rt.CallsStartingWith("Replace"), IsEmpty());
+    EXPECT_THAT(rt.CallsStartingWith("DoEvents"), ::testing::SizeIs(2));  // after the file step, after the launch
+    EXPECT_THAT(rt.CallsStartingWith("Shell"), ::testing::SizeIs(1));
+}
+
+TEST(FormLoad, AFailedWriteEndsTheProgramWithoutLaunchingSteam) {
+    FakeRuntime rt;
+    rt.replaceError = platform::errors::PathFileAccess(L"read-only");
+    app::Form1 form(rt);
+    EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
+    EXPECT_THAT(rt.CallsStartingWith("ErrorBox"), ElementsAre("ErrorBox 75 Path/File access error"));
+    EXPECT_THAT(rt.CallsStartingWith("Shell"), IsEmpty());
+    EXPECT_EQ(rt.calls.back(), "Quit 1");
+}
+
+TEST(FormLoad, ASecondCopyEndsBeforeShowingTouchingOrLaunchingAnything) {
+    FakeRuntime rt;
+    rt.prevInstance = true;
+    app::Form1 form(rt);
+    EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
+    EXPECT_THAT(Visible(rt), ElementsAre("Quit 0"));
+    EXPECT_EQ(rt.files[kLoginUsers], "\"WantsOfflineMode\"\t\t\"0\"\n");
+}
+
+TEST(FormLoad, ArgumentsReachSteamUnchangedWithoutSwitches) {
+    FakeRuntime rt;
+    rt.commandText = L"-Silent  -Login User \"Quoted Name\"";
+    app::Form1 form(rt);
+    rt.Run(form, [&] { form.Form_Load(); });
+    EXPECT_THAT(rt.CallsStartingWith("Shell"),
+                ElementsAre("Shell C:\\Steam\\Steam.exe| -Silent  -Login User \"Quoted Name\"|1"));
+}
+
+TEST(FormEvents, QuitEndsAtOnceAndTheAddressOpensTheSystemExplorerMinimised) {
+    FakeRuntime rt;
+    app::Form1 form(rt);
+    EXPECT_FALSE(rt.Run(form, [&] { form.Label2_Click(); }));
+    EXPECT_THAT(rt.calls, ElementsAre("Shell C:\\Windows\\explorer.exe| http://www.example.org/nimbrel/|2"));
+    EXPECT_TRUE(rt.Run(form, [&] { form.Command1_Click(); }));
+    EXPECT_THAT(rt.calls, ElementsAre(::testing::_, "End", "Quit 0"));
+}
+
+TEST(FormEvents, AnAddressThatCannotBeOpenedEndsThroughTheErrorBox) {
+    FakeRuntime rt;
+    rt.shellError = platform::errors::FileNotFound(L"C:\\Windows\\explorer.exe");
+    app::Form1 form(rt);
+    EXPECT_TRUE(rt.Run(form, [&] { form.Label2_Click(); }));
+    EXPECT_THAT(rt.CallsStartingWith("ErrorBox"), ElementsAre("ErrorBox 53 File not found"));
+}
+
+TEST(FormDesign, ControlsAndTimersAreLaidOutAsDesigned) {
+    FakeRuntime rt;
+    app::Form1 form(rt);
+    const platform::FormDesign design = form.Design();
+    EXPECT_EQ(design.caption, L"Nimbrel - V. 0.1");
+    EXPECT_EQ(design.clientWidth, 4560);
+    EXPECT_EQ(design.clientHeight, 1335);
+    ASSERT_EQ(design.timers.size(), 2u);
+    EXPECT_EQ(design.timers[0].id, platform::FormTimer::RunSteamTimer);
+    EXPECT_EQ(design.timers[0].intervalMs, 600u);
+    EXPECT_EQ(design.timers[1].intervalMs, 2000u);
+    ASSERT_EQ(design.controls.size(), 3u);
+    EXPECT_EQ(design.controls[0].text, L"Quit");
+    const std::wstring& usage = design.controls[2].text;
+    EXPECT_EQ(usage.size(), 115u);
+    EXPECT_EQ(usage.find(L"Command Parameter: -Online, -KillSteam,  -?"), 72u);
+    // A click bound in the design reaches its handler through the event boundary.
+    EXPECT_TRUE(rt.Run(form, [&] { design.controls[0].onClick(); }));
+    EXPECT_EQ(rt.calls.back(), "Quit 0");
+}

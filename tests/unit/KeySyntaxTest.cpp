@@ -1,0 +1,54 @@
+#include "platform/KeySyntax.h"
+#include "platform/RuntimeError.h"
+
+#include <gtest/gtest.h>
+
+using platform::KeyStroke;
+using platform::ParseKeys;
+
+namespace {
+
+KeyStroke Char(wchar_t c, bool shift = false, bool control = false, bool alt = false) {
+    KeyStroke k;
+    k.isCharacter = true;
+    k.character = c;
+    k.shift = shift, k.control = control, k.alt = alt;
+    return k;
+}
+
+KeyStroke Key(std::uint16_t vk, bool shift = false, bool control = false, bool alt = false) {
+    KeyStroke k;
+    k.virtualKey = vk;
+    k.shift = shift, k.control = control, k.alt = alt;
+    return k;
+}
+
+}  // namespace
+
+TEST(ParseKeys, ReadsTheClassicSyntax) {
+    struct Case { const wchar_t* keys; std::vector<KeyStroke> strokes; };
+    const Case cases[] = {
+        {L"ab", {Char(L'a'), Char(L'b')}},
+        {L"~", {Key(0x0D)}},
+        {L"{ENTER}{tab}", {Key(0x0D), Key(0x09)}},
+        {L"+a", {Char(L'a', true)}},
+        {L"^%{DEL}", {Key(0x2E, false, true, true)}},
+        {L"+(ab)c", {Char(L'a', true), Char(L'b', true), Char(L'c')}},
+        {L"{x 3}", {Char(L'x'), Char(L'x'), Char(L'x')}},
+        {L"{+}{^}{%}{~}{(}{)}{{}{}}", {Char(L'+'), Char(L'^'), Char(L'%'), Char(L'~'), Char(L'('),
+                                       Char(L')'), Char(L'{'), Char(L'}')}},
+        {L"{F1}{F12}", {Key(0x70), Key(0x7B)}},
+        {L"", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.keys, c.keys + wcslen(c.keys)));
+        EXPECT_EQ(ParseKeys(c.keys), c.strokes);
+    }
+}
+
+TEST(ParseKeys, RejectsTextItCannotRead) {
+    for (const wchar_t* bad : {L"{ENTER", L"{NOSUCHKEY}", L"+(ab", L"a)", L"{}", L"+", L"{a x}", L"{F17}"}) {
+        SCOPED_TRACE(std::string(bad, bad + wcslen(bad)));
+        EXPECT_THROW(ParseKeys(bad), platform::RuntimeError);
+    }
+}

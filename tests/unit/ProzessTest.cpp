@@ -1,0 +1,98 @@
+#include "process/Prozess.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "FakeRuntime.h"
+
+using ::testing::ElementsAre;
+
+namespace {
+
+std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstring& name) {
+    FakeRuntime rt;
+    rt.processes = std::move(processes);
+    return Prozess::FindProcess(rt, name);
+}
+
+}  // namespace
+
+TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
+    struct Case { const char* name; std::vector<FakeRuntime::Process> list; const wchar_t* search; std::int32_t id; };
+    const Case cases[] = {
+        {"ignores case", {{L"Steam.exe", 7}}, L"steam.exe", 7},
+        {"capital search name", {{L"Steam.exe", 7}}, L"STEAM.EXE", 7},
+        {"exact after partial", {{L"xsteam.exe", 1}, {L"steam.exe", 2}}, L"steam.exe", 2},
+        {"exact before partial", {{L"steam.exe", 2}, {L"steam.exe.bak", 3}}, L"steam.exe", 2},
+        {"first of two exact", {{L"steam.exe", 4}, {L"STEAM.EXE", 5}}, L"steam.exe", 4},
+        {"last of several partial", {{L"asteam.exe", 4}, {L"bsteam.exe", 5}, {L"x", 6}}, L"steam.exe", 5},
+        {"shorter name never matches", {{L"steam", 4}}, L"steam.exe", 0},
+        {"none", {{L"explorer.exe", 4}}, L"steam.exe", 0},
+        {"path cut at the last backslash", {{L"steam.exe", 8}}, L"C:\\a\\b\\steam.exe", 8},
+        {"forward slashes are part of the name", {{L"steam.exe", 8}}, L"C:/Steam/steam.exe", 0},
+        {"trailing backslash: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"C:\\Steam\\", 2},
+        {"empty name: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"", 2},
+        {"empty name, empty list", {}, L"", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Lookup(c.list, c.search), c.id);
+    }
+}
+
+TEST(FindProcess, WalksOneFreshSnapshotAndClosesItOnEveryExit) {
+    FakeRuntime rt;
+    rt.processes = {{L"a.exe", 1}, {L"steam.exe", 2}, {L"c.exe", 3}};
+    EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 2);
+    EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "Next", "CloseHandle 1792"));
+
+    rt.calls.clear();
+    EXPECT_EQ(Prozess::FindProcess(rt, L"nothing.exe"), 0);
+    EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "Next", "Next", "Next", "CloseHandle 1793"));
+}
+
+TEST(FindProcess, FailuresAreSuppressed) {
+    {
+        SCOPED_TRACE("no snapshot: nothing to close");
+        FakeRuntime rt;
+        rt.failing = {"SnapshotInvalid"};
+        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
+        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0"));
+    }
+    {
+        SCOPED_TRACE("snapshot call cannot be made");
+        FakeRuntime rt;
+        rt.failing = {"Snapshot"};
+        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
+        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0"));
+    }
+    {
+        SCOPED_TRACE("first entry fails: closed, 0");
+        FakeRuntime rt;
+        rt.failing = {"First"};
+        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
+        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "CloseHandle 1792"));
+    }
+    {
+        SCOPED_TRACE("next entry cannot be made: the walk ends with what it has");
+        FakeRuntime rt;
+        rt.processes = {{L"xsteam.exe", 9}, {L"steam.exe", 10}};
+        rt.failing = {"Next"};
+        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 9);
+        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "Next", "CloseHandle 1792"));
+    }
+}
+
+TEST(KillProcess, OpensTerminatesWithExitCodeOneAndClosesLeavingTheIdAlone) {
+    FakeRuntime rt;
+    rt.processes = {{L"Steam.exe", 42}};
+    const std::int32_t id = 42;
+    Prozess::KillProcess(rt, id);
+    EXPECT_EQ(id, 42);
+    EXPECT_THAT(rt.calls, ElementsAre("OpenProcess 1 0 42", "TerminateProcess 65578 1", "CloseHandle 65578"));
+    EXPECT_TRUE(rt.processes.empty());
+
+    rt.calls.clear();  // a process that is gone: the same three calls, with no handle
+    Prozess::KillProcess(rt, id);
+    EXPECT_THAT(rt.calls, ElementsAre("OpenProcess 1 0 42", "TerminateProcess 0 1", "CloseHandle 0"));
+}
