@@ -22,4 +22,26 @@ std::wstring ReplaceAll(std::wstring_view text, std::wstring_view what, std::wst
     return result;
 }
 
+std::vector<std::wstring> WrapWords(std::wstring_view text, int width,
+                                    const std::function<int(std::wstring_view)>& measure) {
+    std::vector<std::wstring> lines;
+    std::size_t lineStart = text.find_first_not_of(L' ');
+    while (lineStart != std::wstring_view::npos) {
+        // Grow the line word by word while it fits; its first word always stays.
+        std::size_t lineEnd = text.find(L' ', lineStart);
+        if (lineEnd == std::wstring_view::npos) lineEnd = text.size();
+        while (lineEnd < text.size()) {
+            const std::size_t nextWord = text.find_first_not_of(L' ', lineEnd);
+            if (nextWord == std::wstring_view::npos) break;
+            std::size_t nextEnd = text.find(L' ', nextWord);
+            if (nextEnd == std::wstring_view::npos) nextEnd = text.size();
+            if (measure(text.substr(lineStart, nextEnd - lineStart)) > width) break;
+            lineEnd = nextEnd;
+        }
+        lines.emplace_back(text.substr(lineStart, lineEnd - lineStart));
+        lineStart = text.find_first_not_of(L' ', lineEnd);
+    }
+    return lines;
+}
+
 }  // namespace platform

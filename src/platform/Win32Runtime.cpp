@@ -176,7 +176,7 @@ void Win32Runtime::RunMessageLoop() {
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
-    Quit(0);
+    ::ExitProcess(0);  // the window was closed
 }
 
 std::wstring Win32Runtime::AppPath() { return FolderOf(modulePath_); }
@@ -343,12 +343,23 @@ void Win32Runtime::AppActivate(const std::wstring& title) {
 
 void Win32Runtime::SendKeys(const std::wstring& keys) {
     std::vector<INPUT> inputs;
-    for (const KeyStroke& stroke : ParseKeys(keys)) {
+    for (KeyStroke stroke : ParseKeys(keys)) {
+        // A character typed with modifiers has to be its key, or Shift and Ctrl would not
+        // apply to it; a plain one is typed as itself, whatever the keyboard layout.
+        if (stroke.isCharacter && (stroke.shift || stroke.control || stroke.alt)) {
+            const SHORT scan = ::VkKeyScanW(stroke.character);
+            if (scan != -1) {
+                stroke.isCharacter = false;
+                stroke.virtualKey = LOBYTE(scan);
+                stroke.shift = stroke.shift || (HIBYTE(scan) & 1);
+            }
+        }
+        const wchar_t character = stroke.isCharacter ? stroke.character : 0;
         if (stroke.shift) AddInput(inputs, VK_SHIFT, 0, false);
         if (stroke.control) AddInput(inputs, VK_CONTROL, 0, false);
         if (stroke.alt) AddInput(inputs, VK_MENU, 0, false);
-        AddInput(inputs, stroke.virtualKey, stroke.isCharacter ? stroke.character : 0, false);
-        AddInput(inputs, stroke.virtualKey, stroke.isCharacter ? stroke.character : 0, true);
+        AddInput(inputs, stroke.virtualKey, character, false);
+        AddInput(inputs, stroke.virtualKey, character, true);
         if (stroke.alt) AddInput(inputs, VK_MENU, 0, true);
         if (stroke.control) AddInput(inputs, VK_CONTROL, 0, true);
         if (stroke.shift) AddInput(inputs, VK_SHIFT, 0, true);

@@ -1,5 +1,7 @@
 #include "platform/Win32Window.h"
 
+#include "platform/Text.h"
+
 namespace platform {
 namespace {
 
@@ -86,7 +88,9 @@ void Win32Window::Load(const FormDesign& design) {
         const bool button = control.kind == ControlDesign::Kind::Button;
         DWORD style = WS_CHILD | WS_VISIBLE;
         if (button) style |= BS_PUSHBUTTON | (control.takesFocus ? WS_TABSTOP : 0);
-        else style |= SS_LEFT | SS_NOPREFIX | (control.onClick ? SS_NOTIFY : 0);
+        // Labels draw their own text: the wrapping must drop the blanks where a line breaks,
+        // on every version of the system alike.
+        else style |= SS_OWNERDRAW | (control.onClick ? SS_NOTIFY : 0);
         controls_.push_back(::CreateWindowExW(
             0, button ? L"BUTTON" : L"STATIC", control.text.c_str(), style, 0, 0, 0, 0, form_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance_, nullptr));
@@ -173,14 +177,12 @@ LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
         if (index < design_.timers.size()) design_.timers[index].onTimer();
         return 0;
     }
-    case WM_CTLCOLORSTATIC: {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        for (std::size_t i = 0; i < controls_.size(); ++i) {
-            if (controls_[i] == reinterpret_cast<HWND>(lParam) && design_.controls[i].hasForeColor)
-                ::SetTextColor(dc, design_.controls[i].foreColorRgb);
-        }
-        ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-        return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        const int index = static_cast<int>(item->CtlID) - kFirstControlId;
+        if (index < 0 || index >= static_cast<int>(design_.controls.size())) return FALSE;
+        DrawLabel(design_.controls[index], item->hDC, item->rcItem);
+        return TRUE;
     }
     case WM_DPICHANGED: {
         const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
@@ -195,6 +197,28 @@ LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
     default:
         return ::DefWindowProcW(form_, message, wParam, lParam);
     }
+}
+
+void Win32Window::DrawLabel(const ControlDesign& label, HDC dc, const RECT& area) const {
+    ::FillRect(dc, &area, ::GetSysColorBrush(COLOR_BTNFACE));
+    const HGDIOBJ oldFont = ::SelectObject(dc, font_);
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, label.hasForeColor ? label.foreColorRgb : ::GetSysColor(COLOR_BTNTEXT));
+    TEXTMETRICW metrics;
+    ::GetTextMetricsW(dc, &metrics);
+    const auto measure = [dc](std::wstring_view piece) {
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, piece.data(), static_cast<int>(piece.size()), &size);
+        return static_cast<int>(size.cx);
+    };
+    int top = area.top;
+    for (const std::wstring& line : WrapWords(label.text, area.right - area.left, measure)) {
+        RECT lineArea{area.left, top, area.right, top + metrics.tmHeight};
+        ::DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &lineArea,
+                    DT_LEFT | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+        top += metrics.tmHeight;
+    }
+    ::SelectObject(dc, oldFont);
 }
 
 LRESULT CALLBACK Win32Window::AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

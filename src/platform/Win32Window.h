@@ -30,6 +30,7 @@ private:
     static LRESULT CALLBACK AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleForm(UINT message, WPARAM wParam, LPARAM lParam);
     void Layout(UINT dpi);
+    void DrawLabel(const ControlDesign& label, HDC dc, const RECT& area) const;
     UINT CurrentDpi() const;
 
     HINSTANCE instance_;

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: native unit tests, then the Windows tests and the
+# end-to-end tests of the real Nimbrel.exe under Wine on a private virtual display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh --tests
+
+status=0
+echo "== native unit tests"
+ctest --test-dir build/native --output-on-failure || status=1
+
+echo "== Windows tests under Wine"
+. scripts/wine-env.sh
+wine_env_start
+ctest --test-dir build/win32 --output-on-failure --timeout 600 || status=1
+wine_env_stop
+
+passed=0 failed=0
+for log in build/native/Testing/Temporary/LastTest.log build/win32/Testing/Temporary/LastTest.log; do
+    passed=$((passed + $(grep -c '^Test Passed' "$log" || true)))
+    failed=$((failed + $(grep -c '^Test Failed' "$log" || true)))
+done
+echo "test programs: $passed passed, $failed failed"
+exit $status

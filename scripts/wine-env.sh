@@ -1,0 +1,54 @@
+# Sourced by the test and demo scripts: a private Wine world for one run.
+# wine_env_start makes a 32-bit prefix on its own Xvfb display and keeps one wineserver up;
+# wine_env_stop ends exactly what wine_env_start began and removes it.
+
+wine_env_start() {
+    export WINEARCH=win32 WINEDEBUG=-all
+    # No Mono or Gecko installer dialogs in a fresh prefix.
+    export WINEDLLOVERRIDES="mscoree=;mshtml="
+    NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
+    export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
+
+    local display
+    for display in $(seq 91 250); do
+        [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
+    done
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$NIMBREL_WINE_DIR/xvfb.log" 2>&1 &
+    NIMBREL_XVFB_PID=$!
+    export DISPLAY=":$display"
+    local i
+    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.05; done
+
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wineboot -i >"$NIMBREL_WINE_DIR/wineboot.log" 2>&1
+    cat >"$NIMBREL_WINE_DIR/settings.reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+    wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
+    trap wine_env_stop EXIT
+}
+
+# Sets the prefix's screen DPI (takes effect for programs started afterwards).
+wine_env_dpi() {
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$1" \
+        >"$NIMBREL_WINE_DIR/dpi.reg"
+    wine regedit /S "$NIMBREL_WINE_DIR/dpi.reg" >/dev/null 2>&1
+}
+
+wine_env_stop() {
+    [ -n "${NIMBREL_WINE_DIR:-}" ] || return 0
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    kill "$NIMBREL_XVFB_PID" 2>/dev/null || true
+    wait "$NIMBREL_XVFB_PID" 2>/dev/null || true
+    rm -rf "$NIMBREL_WINE_DIR" "/tmp/wine-$(id -u)-"* 2>/dev/null || true
+    # Debian's wine keeps its server socket under /tmp/.wine-UID/server-*; leave other runs' alone.
+    NIMBREL_WINE_DIR=
+}

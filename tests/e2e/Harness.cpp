@@ -1,0 +1,276 @@
+#include "Harness.h"
+
+#include <tlhelp32.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+namespace {
+
+constexpr wchar_t kBoxClass[] = L"#32770";
+constexpr wchar_t kFormClass[] = L"NimbrelForm";
+constexpr int kBoxTextId = 0xFFFF;
+
+std::wstring ScratchRoot() {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"nimbrel-e2e";
+}
+
+void ClearAttributes(const fs::path& root) {
+    std::error_code error;
+    if (!fs::exists(root, error)) return;
+    ::SetFileAttributesW(root.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!fs::is_directory(root, error)) return;
+    for (const auto& entry : fs::recursive_directory_iterator(root, error))
+        ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+BOOL CALLBACK Collect(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256];
+    const int length = ::GetClassNameW(window, name, 256);
+    return std::wstring(name, length > 0 ? length : 0);
+}
+
+}  // namespace
+
+std::string Utf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
+                          nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& utf8) {
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::wstring BuiltFile(const char* unixPath) {
+    std::wstring path = L"Z:" + Widen(unixPath);
+    for (auto& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}
+
+std::string Fixture(const char* name) {
+    return ReadBytes(BuiltFile(NIMBREL_FIXTURES) + L"\\" + Widen(name));
+}
+
+FILETIME LastWriteTime(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+    return data.ftLastWriteTime;
+}
+
+std::wstring TextOf(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), length + 1)));
+    return text;
+}
+
+std::vector<WindowInfo> TopLevelWindows(DWORD processId) {
+    std::vector<HWND> windows;
+    ::EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
+    std::vector<WindowInfo> found;
+    for (HWND window : windows) {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (processId != 0 && owner != processId) continue;
+        found.push_back({window, ClassOf(window), TextOf(window), owner, ::IsWindowVisible(window) != FALSE});
+    }
+    return found;
+}
+
+void PressOk(HWND box) {
+    // Posted, not sent: a sent click only returns once Wine has finished hiding the box.
+    ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+std::vector<DWORD> ProcessesNamed(const std::wstring& imageName) {
+    std::vector<DWORD> ids;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry))
+        if (::lstrcmpiW(entry.szExeFile, imageName.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+    ::CloseHandle(snapshot);
+    return ids;
+}
+
+std::wstring ImagePathOf(DWORD processId) {
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (!process) return {};
+    wchar_t path[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    const BOOL ok = ::QueryFullProcessImageNameW(process, 0, path, &size);
+    ::CloseHandle(process);
+    return ok ? std::wstring(path, size) : std::wstring();
+}
+
+void KillProcessesNamed(const std::wstring& imageName) {
+    for (DWORD id : ProcessesNamed(imageName)) {
+        HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (!process) continue;
+        ::TerminateProcess(process, 99);
+        ::WaitForSingleObject(process, 2000);
+        ::CloseHandle(process);
+    }
+}
+
+bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline) return false;
+        ::Sleep(10);
+    }
+    return true;
+}
+
+SteamFolder::SteamFolder(const std::wstring& name, bool withSteam) : path_(ScratchRoot() + L"\\" + name) {
+    ClearAttributes(path_);
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+    fs::create_directories(fs::path(path_) / L"config");
+    fs::copy_file(BuiltFile(NIMBREL_EXE), Nimbrel());
+    if (withSteam) fs::copy_file(BuiltFile(NIMBREL_FAKE_STEAM), path_ + L"\\Steam.exe");
+}
+
+std::vector<SteamFolder::Start> SteamFolder::SteamStarts() const {
+    std::vector<Start> starts;
+    std::istringstream log(ReadBytes(path_ + L"\\steam-log.txt"));
+    std::string line;
+    while (std::getline(log, line)) {
+        const auto tab1 = line.find('\t');
+        const auto tab2 = line.rfind('\t');
+        if (tab1 == std::string::npos || tab2 == tab1) continue;
+        starts.push_back({static_cast<DWORD>(std::stoul(line.substr(0, tab1))),
+                          line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+    }
+    return starts;
+}
+
+std::vector<SteamFolder::Start> SteamFolder::WaitForSteamStarts(std::size_t count, DWORD timeoutMs) const {
+    WaitUntil(timeoutMs, [&] { return SteamStarts().size() >= count; });
+    return SteamStarts();
+}
+
+std::vector<std::wstring> SteamFolder::Files(const std::wstring& subfolder) const {
+    std::vector<std::wstring> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(path_) / subfolder))
+        names.push_back(entry.path().filename().wstring());
+    return names;
+}
+
+Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir) {
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    startedAt_ = ::GetTickCount64();
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingDir.c_str(), &startup, &started)) {
+        ADD_FAILURE() << "cannot start " << Utf8(exe) << ": error " << ::GetLastError();
+        return;
+    }
+    ::CloseHandle(started.hThread);
+    process_ = started.hProcess;
+    processId_ = started.dwProcessId;
+}
+
+Launcher::~Launcher() {
+    if (!process_) return;
+    if (Running()) {
+        ::TerminateProcess(process_, 98);
+        ::WaitForSingleObject(process_, 5000);
+    }
+    ::CloseHandle(process_);
+}
+
+std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) {
+    if (!process_ || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+bool Launcher::Running() { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+
+std::optional<Box> Launcher::WaitForBox(DWORD timeoutMs) {
+    Box box;
+    WaitUntil(timeoutMs, [&] {
+        for (const WindowInfo& window : Windows())
+            if (window.visible && window.className == kBoxClass) {
+                box.window = window.window;
+                box.title = window.title;
+                box.text = TextOf(::GetDlgItem(window.window, kBoxTextId));
+                return true;
+            }
+        return !Running();
+    });
+    if (!box.window) return std::nullopt;
+    return box;
+}
+
+HWND Launcher::WaitForForm(DWORD timeoutMs) {
+    HWND form = nullptr;
+    WaitUntil(timeoutMs, [&] {
+        for (const WindowInfo& window : Windows())
+            if (window.visible && window.className == kFormClass) form = window.window;
+        return form != nullptr || !Running();
+    });
+    return form;
+}
+
+std::wstring Launcher::Caption() {
+    for (const WindowInfo& window : Windows())
+        if (window.className == kFormClass) return window.title;
+    return {};
+}
+
+bool Launcher::WaitForCaption(const std::wstring& caption, DWORD timeoutMs) {
+    return WaitUntil(timeoutMs, [&] { return Caption() == caption; });
+}
+
+void EndToEnd::TearDown() {
+    for (DWORD id : ProcessesNamed(L"Nimbrel.exe")) {
+        for (const WindowInfo& window : TopLevelWindows(id))
+            if (window.visible && window.className == kBoxClass) {
+                ADD_FAILURE() << "a box was left open: " << Utf8(window.title) << ": "
+                              << Utf8(TextOf(::GetDlgItem(window.window, kBoxTextId)));
+                PressOk(window.window);
+            }
+    }
+    KillProcessesNamed(L"Nimbrel.exe");
+    KillProcessesNamed(L"Steam.exe");
+}
+
+}  // namespace e2e

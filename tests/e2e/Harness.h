@@ -1,0 +1,102 @@
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What the end-to-end tests use to drive the real Nimbrel.exe under Wine: scratch Steam
+// folders with a stand-in Steam.exe, the program's windows and boxes, and its processes.
+namespace e2e {
+
+std::string Utf8(const std::wstring& text);
+std::wstring Widen(const std::string& utf8);
+std::string ReadBytes(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::wstring BuiltFile(const char* unixPath);  // a build output, by its Linux path
+std::string Fixture(const char* name);         // a loginusers.vdf sample's bytes
+FILETIME LastWriteTime(const std::wstring& path);
+
+struct WindowInfo {
+    HWND window;
+    std::wstring className;
+    std::wstring title;
+    DWORD processId;
+    bool visible;
+};
+std::vector<WindowInfo> TopLevelWindows(DWORD processId);
+std::wstring TextOf(HWND window);
+
+struct Box {
+    HWND window = nullptr;
+    std::wstring title;
+    std::wstring text;
+};
+void PressOk(HWND box);
+
+// Ids of running processes with this image name (any case).
+std::vector<DWORD> ProcessesNamed(const std::wstring& imageName);
+std::wstring ImagePathOf(DWORD processId);
+void KillProcessesNamed(const std::wstring& imageName);
+
+// A fresh Steam folder under the run's scratch root, with Nimbrel.exe and, unless told
+// otherwise, the stand-in as Steam.exe.
+class SteamFolder {
+public:
+    explicit SteamFolder(const std::wstring& name, bool withSteam = true);
+    const std::wstring& Path() const { return path_; }
+    std::wstring Nimbrel() const { return path_ + L"\\Nimbrel.exe"; }
+    std::wstring LoginUsers() const { return path_ + L"\\config\\loginusers.vdf"; }
+    void WriteLoginUsers(const std::string& bytes) const { WriteBytes(LoginUsers(), bytes); }
+    std::string ReadLoginUsers() const { return ReadBytes(LoginUsers()); }
+    // The stand-in's log: one entry per start (process id, command line, working directory).
+    struct Start { DWORD processId; std::string commandLine; std::string workingDir; };
+    std::vector<Start> SteamStarts() const;
+    // Waits (bounded) until the stand-in has logged at least count starts.
+    std::vector<Start> WaitForSteamStarts(std::size_t count, DWORD timeoutMs = 5000) const;
+    std::vector<std::wstring> Files(const std::wstring& subfolder) const;
+
+private:
+    std::wstring path_;
+};
+
+// One started Nimbrel.exe. The destructor ends it if it still runs.
+class Launcher {
+public:
+    Launcher(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir);
+    ~Launcher();
+    Launcher(const Launcher&) = delete;
+    Launcher& operator=(const Launcher&) = delete;
+
+    DWORD ProcessId() const { return processId_; }
+    // The exit code once the program has ended within timeoutMs, else nothing.
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs);
+    bool Running();
+    // The program's visible message box, once one shows within timeoutMs.
+    std::optional<Box> WaitForBox(DWORD timeoutMs = 5000);
+    HWND WaitForForm(DWORD timeoutMs = 5000);
+    std::wstring Caption();
+    bool WaitForCaption(const std::wstring& caption, DWORD timeoutMs = 5000);
+    std::vector<WindowInfo> Windows() const { return TopLevelWindows(processId_); }
+    ULONGLONG StartedAtMs() const { return startedAt_; }
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    ULONGLONG startedAt_ = 0;
+};
+
+// Base of every end-to-end test: afterwards, no stray box is left hanging (one is pressed
+// and reported) and no program the test started keeps running.
+class EndToEnd : public ::testing::Test {
+protected:
+    void TearDown() override;
+};
+
+bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition);
+
+}  // namespace e2e

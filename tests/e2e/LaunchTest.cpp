@@ -1,0 +1,93 @@
+// A whole run under Wine: the launch of the stand-in Steam.exe, the captions, the timed exit.
+#include <gmock/gmock.h>
+
+#include "Harness.h"
+
+using namespace e2e;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+namespace {
+
+class Launch : public EndToEnd {};
+
+bool StillRunning(DWORD processId) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (!process) return false;
+    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+}
+
+void ClickQuit(HWND form) {
+    HWND quit = ::FindWindowExW(form, nullptr, L"Button", L"Quit");
+    ASSERT_NE(quit, nullptr);
+    ::PostMessageW(quit, BM_CLICK, 0, 0);
+}
+
+}  // namespace
+
+TEST_F(Launch, StartsSteamOnceWithTheArgumentsAndEndsAboutTwoSecondsLater) {
+    SteamFolder steam(L"Steam-run");
+    steam.WriteLoginUsers(Fixture("sample-bookishtrain.vdf"));
+    Launcher nimbrel(steam.Nimbrel(), L"-Silent -Login \"A B\"", steam.Path());
+    const auto starts = steam.WaitForSteamStarts(1);
+    ASSERT_THAT(starts, SizeIs(1));
+    const ULONGLONG launchedAt = ::GetTickCount64();
+    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -Silent -Login \"A B\"");
+    EXPECT_EQ(starts[0].workingDir, Utf8(steam.Path())) << "Steam inherits the launcher's working directory";
+    EXPECT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe", 1000));
+    ASSERT_EQ(nimbrel.WaitForExit(10000), 0u);
+    const ULONGLONG lived = ::GetTickCount64() - launchedAt;
+    EXPECT_GE(lived, 1500u) << "the program waits for its exit timer";
+    EXPECT_LE(lived, 5000u);
+    EXPECT_THAT(steam.SteamStarts(), SizeIs(1)) << "a Steam that shows up is started once";
+    EXPECT_TRUE(StillRunning(starts[0].processId));
+}
+
+TEST_F(Launch, QuitDuringThePendingExitEndsAtOnceAndSteamKeepsRunning) {
+    SteamFolder steam(L"Steam-quit");
+    steam.WriteLoginUsers("");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    HWND form = nimbrel.WaitForForm();
+    ASSERT_NE(form, nullptr);
+    ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));
+    const auto starts = steam.WaitForSteamStarts(1);
+    ASSERT_THAT(starts, SizeIs(1));
+    const ULONGLONG clickedAt = ::GetTickCount64();
+    ClickQuit(form);
+    EXPECT_EQ(nimbrel.WaitForExit(5000), 0u);
+    EXPECT_LT(::GetTickCount64() - clickedAt, 1500u) << "Quit does not wait for the exit timer";
+    EXPECT_TRUE(StillRunning(starts[0].processId));
+}
+
+TEST_F(Launch, SteamMissingFromTheProgramFolderEndsThroughTheErrorBox) {
+    SteamFolder steam(L"Steam-nosteam", /*withSteam=*/false);
+    steam.WriteLoginUsers("\"WantsOfflineMode\" \"0\"");
+    // Started from a folder that does hold steam.exe, so only the launch can fail.
+    SteamFolder other(L"Steam-other");
+    Launcher nimbrel(steam.Nimbrel(), L"", other.Path());
+    const auto box = nimbrel.WaitForBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, L"Nimbrel");
+    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u) << Utf8(box->text);
+    EXPECT_EQ(nimbrel.Caption(), L"Loading Steam.exe");
+    PressOk(box->window);
+    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\" \"1\"") << "the rewrite came before the launch";
+    EXPECT_THAT(other.SteamStarts(), IsEmpty());
+}
+
+TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
+    SteamFolder steam(L"Decoy\\Steam Dir");
+    steam.WriteLoginUsers("");
+    const std::wstring decoyFolder = steam.Path().substr(0, steam.Path().rfind(L'\\'));
+    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (decoyFolder + L"\\Steam.exe").c_str(), FALSE);
+    ::DeleteFileW((decoyFolder + L"\\steam-log.txt").c_str());
+    Launcher nimbrel(steam.Nimbrel(), L"-a  b", steam.Path());
+    const auto starts = steam.WaitForSteamStarts(1);
+    ASSERT_THAT(starts, SizeIs(1));
+    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -a  b");
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(ReadBytes(decoyFolder + L"\\steam-log.txt"), "") << "the decoy was started";
+}

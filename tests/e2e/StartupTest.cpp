@@ -1,0 +1,161 @@
+// The start-up under Wine: file checks, their boxes, and the rewrite of loginusers.vdf.
+#include <gmock/gmock.h>
+
+#include "Harness.h"
+
+using namespace e2e;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+namespace {
+
+const std::wstring kCheckTitle = L"Steam.exe not found!";
+const std::wstring kMustBe = L".exe must be in the Steam-Directory, where the steam.exe is located";
+
+std::string Offline(std::string text) {
+    // Independent of the product's rewrite: the two flag lines as Steam writes them.
+    for (const std::string key : {"\"WantsOfflineMode\"\t\t", "\"SkipOfflineModeWarning\"\t\t"}) {
+        for (auto at = text.find(key + "\"0\""); at != std::string::npos; at = text.find(key + "\"0\"", at))
+            text[at + key.size() + 1] = '1';
+    }
+    return text;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+class Startup : public EndToEnd {};
+
+}  // namespace
+
+TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
+    SteamFolder steam(L"Steam-default");
+    const std::string original = Fixture("sample-bookishtrain.vdf");
+    steam.WriteLoginUsers(original);
+    {
+        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+        ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
+    }
+    const std::string expected = Offline(original);
+    ASSERT_NE(expected, original);
+    EXPECT_EQ(steam.ReadLoginUsers(), expected);
+    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+
+    const FILETIME before = LastWriteTime(steam.LoginUsers());
+    ::Sleep(50);
+    {
+        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+        ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
+    }
+    EXPECT_EQ(steam.ReadLoginUsers(), expected);
+    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers()))) << "an unchanged file is not rewritten";
+}
+
+TEST_F(Startup, KeepsCrLfLineEndsAndDoesNotGrow) {
+    SteamFolder steam(L"Steam-crlf");
+    std::string crlf;  // derived from a real LF file
+    for (char c : Fixture("sample-steambackup.vdf")) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    steam.WriteLoginUsers(crlf);
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
+    const std::string after = steam.ReadLoginUsers();
+    EXPECT_EQ(after.size(), crlf.size());
+    EXPECT_EQ(after, Offline(crlf));
+}
+
+TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {
+    SteamFolder steam(L"Steam-elsewhere");
+    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path() + L"\\config");
+    const auto box = nimbrel.WaitForBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, kCheckTitle);
+    EXPECT_EQ(box->text, L"Steam.exe not found - Nimbrel" + kMustBe);
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n") << "the box comes before the rewrite";
+    PressOk(box->window);
+    EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+}
+
+TEST_F(Startup, MissingLoginUsersFileGivesTwoBoxesEndsAndCreatesNothing) {
+    SteamFolder steam(L"Steam-nofile");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    auto box = nimbrel.WaitForBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, kCheckTitle);
+    EXPECT_EQ(box->text, steam.LoginUsers() + L"\r\rnot found.\rNimbrel" + kMustBe);
+    PressOk(box->window);
+    ASSERT_TRUE(WaitUntil(5000, [&] {
+        box = nimbrel.WaitForBox();
+        return box && box->title == L"Nimbrel";
+    }));
+    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u) << Utf8(box->text);
+    PressOk(box->window);
+    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
+    EXPECT_THAT(steam.Files(L"config"), IsEmpty());
+    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+}
+
+TEST_F(Startup, FileThatCannotBeReplacedIsLeftUntouchedAndTheErrorShown) {
+    struct Case { const wchar_t* name; int number; };
+    for (const Case c : {Case{L"read-only", 75}, Case{L"locked", 70}}) {
+        SCOPED_TRACE(Utf8(c.name));
+        SteamFolder steam(std::wstring(L"Steam-") + c.name);
+        const std::string original = Fixture("sample-steambackup.vdf");
+        steam.WriteLoginUsers(original);
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (c.number == 75) {
+            ::SetFileAttributesW(steam.LoginUsers().c_str(), FILE_ATTRIBUTE_READONLY);
+        } else {  // another program holds it open for reading, sharing nothing but reads
+            lock = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+        }
+        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+        const auto box = nimbrel.WaitForBox();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->title, L"Nimbrel");
+        EXPECT_EQ(box->text.rfind(L"Run-time error '" + std::to_wstring(c.number) + L"'", 0), 0u) << Utf8(box->text);
+        EXPECT_NE(box->text.find(steam.LoginUsers()), std::wstring::npos) << "the box names the file";
+        PressOk(box->window);
+        EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
+        if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
+        EXPECT_EQ(steam.ReadLoginUsers(), original);
+        EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf")) << "no temporary file left";
+        EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+    }
+}
+
+TEST_F(Startup, AFolderInPlaceOfTheFileIsReportedNotTouched) {
+    SteamFolder steam(L"Steam-dir");
+    ::CreateDirectoryW(steam.LoginUsers().c_str(), nullptr);
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    auto box = nimbrel.WaitForBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, kCheckTitle);
+    PressOk(box->window);
+    ASSERT_TRUE(WaitUntil(5000, [&] {
+        box = nimbrel.WaitForBox();
+        return box && box->title == L"Nimbrel";
+    }));
+    EXPECT_EQ(box->text.rfind(L"Run-time error '75'", 0), 0u) << Utf8(box->text);
+    PressOk(box->window);
+    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
+    EXPECT_TRUE(::GetFileAttributesW(steam.LoginUsers().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
+    SteamFolder steam(L"Spiele-\u00dc-\u6e38\u620f");
+    steam.WriteLoginUsers("\"SkipOfflineModeWarning\"\t\t\"0\"\r\n");
+    Launcher nimbrel(steam.Nimbrel(), L"-x", steam.Path());
+    const auto starts = steam.WaitForSteamStarts(1);
+    ASSERT_THAT(starts, SizeIs(1));
+    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x");
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"SkipOfflineModeWarning\"\t\t\"1\"\r\n");
+}

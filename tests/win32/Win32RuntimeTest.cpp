@@ -1,0 +1,212 @@
+// The Win32 runtime for real, under Wine: files, lookups, processes, windows and keys.
+#include "platform/Win32Runtime.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "process/Prozess.h"
+
+namespace fs = std::filesystem;
+using platform::RuntimeError;
+using platform::Win32Runtime;
+
+namespace {
+
+std::wstring Scratch(const std::wstring& name) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const fs::path folder = fs::path(temp) / L"nimbrel-win32" / name;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, ignored))
+        ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(folder, ignored);
+    fs::create_directories(folder);
+    return folder.wstring();
+}
+
+void Write(const std::wstring& path, const std::string& bytes) {
+    std::ofstream(fs::path(path), std::ios::binary) << bytes;
+}
+
+std::string Read(const std::wstring& path) {
+    std::ifstream in(fs::path(path), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+int ErrorNumber(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const RuntimeError& error) {
+        return error.Number();
+    }
+    return 0;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().wstring());
+    return names;
+}
+
+Win32Runtime& Runtime() {
+    static Win32Runtime runtime(::GetModuleHandleW(nullptr));
+    return runtime;
+}
+
+}  // namespace
+
+TEST(ReplaceFileBytes, ReplacesTheWholeFileAndKeepsItsAttributes) {
+    const std::wstring folder = Scratch(L"replace");
+    const std::wstring file = folder + L"\\loginusers.vdf";
+    Write(file, "old content that is longer than the new one");
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    const std::string content("new\0\r\n\xff", 7);
+    Runtime().ReplaceFileBytes(file, content);
+    EXPECT_EQ(Read(file), content);
+    EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_THAT(FilesIn(folder), ::testing::ElementsAre(L"loginusers.vdf"));
+}
+
+TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
+    struct Case { const char* name; int number; };
+    for (const Case c : {Case{"read-only", 75}, Case{"locked", 70}, Case{"missing", 53}, Case{"folder", 75}}) {
+        SCOPED_TRACE(c.name);
+        const std::wstring folder = Scratch(L"fail");
+        const std::wstring file = folder + L"\\loginusers.vdf";
+        HANDLE lock = INVALID_HANDLE_VALUE;
+        if (std::string(c.name) == "folder") {
+            ::CreateDirectoryW(file.c_str(), nullptr);
+        } else if (std::string(c.name) != "missing") {
+            Write(file, "original");
+        }
+        if (std::string(c.name) == "read-only") ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (std::string(c.name) == "locked")
+            lock = ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        const int number = ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); });
+        if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
+        if (std::string(c.name) == "folder") {
+            EXPECT_NE(number, 0);
+            EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+        } else {
+            EXPECT_EQ(number, c.number);
+        }
+        if (std::string(c.name) == "read-only" || std::string(c.name) == "locked") {
+            EXPECT_EQ(Read(file), "original");
+        }
+        EXPECT_EQ(FilesIn(folder).size(), std::string(c.name) == "missing" ? 0u : 1u) << "temporary file left";
+    }
+}
+
+TEST(ReadFileBytes, ReadsEveryByteAndRaisesForMissingFiles) {
+    const std::wstring folder = Scratch(L"read");
+    const std::string bytes("a\0b\r\nc\xe4", 7);
+    Write(folder + L"\\f.vdf", bytes);
+    EXPECT_EQ(Runtime().ReadFileBytes(folder + L"\\f.vdf"), bytes);
+    EXPECT_EQ(ErrorNumber([&] { Runtime().ReadFileBytes(folder + L"\\none.vdf"); }), 53);
+    EXPECT_EQ(ErrorNumber([&] { Runtime().ReadFileBytes(folder); }), 75);
+}
+
+TEST(Dir, FindsOrdinaryFilesOnlyAndResolvesRelativeNamesInTheWorkingDirectory) {
+    const std::wstring folder = Scratch(L"dir");
+    Write(folder + L"\\steam.exe", "x");
+    Write(folder + L"\\hidden.vdf", "x");
+    ::SetFileAttributesW((folder + L"\\hidden.vdf").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    Write(folder + L"\\readonly.vdf", "x");
+    ::SetFileAttributesW((folder + L"\\readonly.vdf").c_str(), FILE_ATTRIBUTE_READONLY);
+    ::CreateDirectoryW((folder + L"\\config").c_str(), nullptr);
+    wchar_t previous[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ::SetCurrentDirectoryW(folder.c_str());
+    EXPECT_EQ(Runtime().Dir(L"steam.exe"), L"steam.exe");
+    ::SetCurrentDirectoryW((folder + L"\\config").c_str());
+    EXPECT_EQ(Runtime().Dir(L"steam.exe"), L"");
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(Runtime().Dir(folder + L"\\STEAM.EXE"), L"steam.exe");
+    EXPECT_EQ(Runtime().Dir(folder + L"\\hidden.vdf"), L"");
+    EXPECT_EQ(Runtime().Dir(folder + L"\\readonly.vdf"), L"readonly.vdf");
+    EXPECT_EQ(Runtime().Dir(folder + L"\\config"), L"");
+    EXPECT_EQ(Runtime().Dir(folder + L"\\none"), L"");
+}
+
+TEST(AppFacts, PathExeNameArgumentsAndPreviousInstance) {
+    const std::wstring module = platform::ModulePath();
+    EXPECT_EQ(Runtime().AppPath(), module.substr(0, module.rfind(L'\\')));
+    EXPECT_EQ(Runtime().AppExeName(), L"nimbrel_win32_tests");
+    EXPECT_EQ(Runtime().AppTitle(), L"Nimbrel");
+
+    struct Case { const wchar_t* line; const wchar_t* arguments; };
+    for (const Case c : {Case{L"\"C:\\A B\\n.exe\" -x  y", L"-x  y"}, Case{L"n.exe", L""},
+                         Case{L"n.exe  -x", L" -x"}, Case{L"\"C:\\n.exe\"-x", L""}, Case{L"\"C:\\n.exe\"", L""},
+                         Case{L"C:\\n.exe\t-x", L"-x"}}) {
+        EXPECT_EQ(platform::ArgumentsOf(c.line), c.arguments);
+    }
+    // The name marks one program file, whatever the case of its path.
+    EXPECT_EQ(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"), platform::InstanceMutexName(L"c:\\steam\\NIMBREL.EXE"));
+    EXPECT_NE(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"), platform::InstanceMutexName(L"D:\\Steam\\Nimbrel.exe"));
+    Runtime();  // the first runtime of this program file holds the mark
+    Win32Runtime second(::GetModuleHandleW(nullptr));
+    EXPECT_FALSE(Runtime().AppPrevInstance());
+    EXPECT_TRUE(second.AppPrevInstance());
+}
+
+TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOne) {
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"NIMBREL_WIN32_TESTS.EXE"), static_cast<std::int32_t>(::GetCurrentProcessId()));
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"C:\\nowhere\\nimbrel_win32_tests.exe"), static_cast<std::int32_t>(::GetCurrentProcessId()));
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"no-such-program.exe"), 0);
+
+    const std::wstring folder = Scratch(L"process");
+    std::wstring standIn = L"Z:" NIMBREL_FAKE_STEAM;
+    for (auto& c : standIn) if (c == L'/') c = L'\\';
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"\\Steam.exe").c_str(), FALSE));
+    std::wstring commandLine = L"\"" + folder + L"\\Steam.exe\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(::CreateProcessW((folder + L"\\Steam.exe").c_str(), commandLine.data(), nullptr, nullptr,
+                                 FALSE, 0, nullptr, folder.c_str(), &startup, &started));
+    ::CloseHandle(started.hThread);
+    const std::int32_t found = Prozess::FindProcess(Runtime(), L"steam.exe");
+    EXPECT_EQ(found, static_cast<std::int32_t>(started.dwProcessId));
+    Prozess::KillProcess(Runtime(), found);
+    ASSERT_EQ(::WaitForSingleObject(started.hProcess, 5000), WAIT_OBJECT_0);
+    DWORD exitCode = 0;
+    ::GetExitCodeProcess(started.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 1u);
+    ::CloseHandle(started.hProcess);
+    Prozess::KillProcess(Runtime(), found);  // gone now: nothing happens, nothing raised
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"steam.exe"), 0);
+}
+
+TEST(Windows, ActivationByTitleAndKeySending) {
+    HWND target = ::CreateWindowExW(0, L"EDIT", L"Nimbrel key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                    50, 50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(target, nullptr);
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"Other window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                   400, 50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SetForegroundWindow(other);
+    Runtime().DoEvents();
+    Runtime().AppActivate(L"Nimbrel key");  // a title that begins with the text counts
+    Runtime().DoEvents();
+    EXPECT_EQ(::GetForegroundWindow(), target);
+    EXPECT_EQ(ErrorNumber([] { Runtime().AppActivate(L"No window has this title"); }), 5);
+
+    ::SetWindowTextW(target, L"");
+    ::SetFocus(target);
+    Runtime().SendKeys(L"ab+c{TAB 0}x{BS}{+}");
+    for (int i = 0; i < 50; ++i) {
+        Runtime().DoEvents();
+        ::Sleep(10);
+    }
+    wchar_t text[64] = {};
+    ::GetWindowTextW(target, text, 64);
+    EXPECT_STREQ(text, L"abC+");
+    EXPECT_EQ(ErrorNumber([] { Runtime().SendKeys(L"{NOPE}"); }), 5);
+    ::DestroyWindow(target);
+    ::DestroyWindow(other);
+}
