@@ -1,0 +1,68 @@
+// Two copies under Wine: the second hands over to the first and ends.
+#include <gmock/gmock.h>
+
+#include "Harness.h"
+
+using namespace e2e;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+namespace {
+
+class Instance : public EndToEnd {};
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+DWORD OwnerOf(HWND window) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    return owner;
+}
+
+}  // namespace
+
+TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything) {
+    SteamFolder steam(L"Steam-twice");
+    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
+    // Copy A, started elsewhere, waits at its Steam box, its window minimised.
+    Launcher first(steam.Nimbrel(), L"", steam.Path() + L"\\config");
+    const auto box = first.WaitForBox();
+    ASSERT_TRUE(box);
+    HWND form = first.WaitForForm();
+    ASSERT_NE(form, nullptr);
+    ::ShowWindow(form, SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil(2000, [&] { return ::IsIconic(form) != FALSE; }));
+    const FILETIME before = LastWriteTime(steam.LoginUsers());
+
+    Launcher second(steam.Nimbrel(), L"-KillSteam", steam.Path());
+    EXPECT_EQ(second.WaitForExit(5000), 0u);
+    EXPECT_FALSE(second.WaitForForm(0)) << "the second copy never showed its window";
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n");
+    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())));
+    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+
+    EXPECT_TRUE(WaitUntil(2000, [&] { return !::IsIconic(form); })) << "A's window was restored";
+    EXPECT_TRUE(WaitUntil(2000, [&] { return OwnerOf(::GetForegroundWindow()) == first.ProcessId(); }))
+        << "A is the foreground program";
+    EXPECT_FALSE(::GetWindowLongW(form, GWL_EXSTYLE) & WS_EX_TOPMOST) << "A was left topmost";
+
+    // A carries on as if nothing happened.
+    PressOk(box->window);
+    EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+    EXPECT_EQ(first.WaitForExit(10000), 0u);
+}
+
+TEST_F(Instance, CopiesOfDifferentProgramFilesRunSideBySide) {
+    SteamFolder one(L"Steam-one");
+    SteamFolder two(L"Steam-two");
+    one.WriteLoginUsers("");
+    two.WriteLoginUsers("");
+    Launcher a(one.Nimbrel(), L"", one.Path());
+    Launcher b(two.Nimbrel(), L"", two.Path());
+    EXPECT_THAT(one.WaitForSteamStarts(1), SizeIs(1));
+    EXPECT_THAT(two.WaitForSteamStarts(1), SizeIs(1));
+    EXPECT_EQ(a.WaitForExit(10000), 0u);
+    EXPECT_EQ(b.WaitForExit(10000), 0u);
+}
