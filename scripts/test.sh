@@ -14,6 +14,8 @@ echo "== Windows tests under Wine"
 . scripts/wine-env.sh
 wine_env_start
 ctest --test-dir build/win32 --output-on-failure --timeout 600 || status=1
+# The README's picture, taken afresh (docs/nimbrel.png is refreshed with scripts/screenshot.sh).
+scripts/screenshot.sh build/nimbrel.png || status=1
 wine_env_stop
 
 passed=0 failed=0

@@ -35,13 +35,6 @@ REG
     trap wine_env_stop EXIT
 }
 
-# Sets the prefix's screen DPI (takes effect for programs started afterwards).
-wine_env_dpi() {
-    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$1" \
-        >"$NIMBREL_WINE_DIR/dpi.reg"
-    wine regedit /S "$NIMBREL_WINE_DIR/dpi.reg" >/dev/null 2>&1
-}
-
 wine_env_stop() {
     [ -n "${NIMBREL_WINE_DIR:-}" ] || return 0
     wineserver -k >/dev/null 2>&1 || true

@@ -1,0 +1,132 @@
+// The window under Wine: layout at the display's DPI, closing, and the web address.
+#include <gmock/gmock.h>
+
+#include <cstdlib>
+
+#include "Harness.h"
+
+using namespace e2e;
+using ::testing::SizeIs;
+
+namespace {
+
+class Window : public EndToEnd {};
+
+struct Child {
+    std::wstring className, text;
+    RECT rect;
+    LONG style;
+};
+
+std::vector<Child> ChildrenOf(HWND form) {
+    std::vector<Child> children;
+    for (HWND child = ::GetWindow(form, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t name[64];
+        ::GetClassNameW(child, name, 64);
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        ::MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        children.push_back({name, TextOf(child), rect, ::GetWindowLongW(child, GWL_STYLE)});
+    }
+    return children;
+}
+
+int Px(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
+
+}  // namespace
+
+TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
+    const char* expected = std::getenv("NIMBREL_EXPECT_DPI");
+    const int dpi = expected ? std::atoi(expected) : 96;
+    HDC screen = ::GetDC(nullptr);
+    ASSERT_EQ(::GetDeviceCaps(screen, LOGPIXELSY), dpi) << "the prefix is not at the DPI this run wants";
+    ::ReleaseDC(nullptr, screen);
+
+    SteamFolder steam(L"Steam-layout");
+    steam.WriteLoginUsers("");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path() + L"\\config");  // held at the Steam box
+    const auto box = nimbrel.WaitForBox();
+    ASSERT_TRUE(box);
+    HWND form = nimbrel.WaitForForm();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(nimbrel.Caption(), L"Nimbrel - V. 0.1");
+    RECT client;
+    ::GetClientRect(form, &client);
+    EXPECT_EQ(client.right, Px(4560, dpi));
+    EXPECT_EQ(client.bottom, Px(1335, dpi));
+
+    const auto children = ChildrenOf(form);
+    ASSERT_THAT(children, SizeIs(3));
+    struct Expected { const wchar_t* className; int left, top, width, height; bool tabStop; };
+    const Expected design[] = {{L"Button", 3360, 120, 1095, 255, true},
+                               {L"Static", 480, 1080, 3615, 255, false},
+                               {L"Static", 120, 240, 4095, 615, false}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(children[i].className, design[i].className);
+        EXPECT_EQ(children[i].rect.left, Px(design[i].left, dpi));
+        EXPECT_EQ(children[i].rect.top, Px(design[i].top, dpi));
+        EXPECT_EQ(children[i].rect.right - children[i].rect.left, Px(design[i].width, dpi));
+        EXPECT_EQ(children[i].rect.bottom - children[i].rect.top, Px(design[i].height, dpi));
+        EXPECT_EQ((children[i].style & WS_TABSTOP) != 0, design[i].tabStop);
+    }
+    EXPECT_EQ(children[0].text, L"Quit");
+    EXPECT_EQ(children[1].text, L"http://www.example.org/nimbrel/");
+    EXPECT_EQ(children[2].text.size(), 115u);
+    PressOk(box->window);
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+}
+
+TEST_F(Window, ClosingTheWindowEndsTheProgram) {
+    SteamFolder steam(L"Steam-close");
+    steam.WriteLoginUsers("");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    HWND form = nimbrel.WaitForForm();
+    ASSERT_NE(form, nullptr);
+    ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));
+    const ULONGLONG closedAt = ::GetTickCount64();
+    ::PostMessageW(form, WM_CLOSE, 0, 0);
+    EXPECT_EQ(nimbrel.WaitForExit(5000), 0u);
+    EXPECT_LT(::GetTickCount64() - closedAt, 1500u);
+}
+
+TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
+    SteamFolder steam(L"Steam-explorer");
+    steam.WriteLoginUsers("");
+    // A decoy Explorer.exe where a bare name would be searched first: beside the program and
+    // in the working directory. It is the stand-in, so a start would show in the log.
+    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (steam.Path() + L"\\Explorer.exe").c_str(), FALSE);
+    const auto before = ProcessesNamed(L"explorer.exe");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    HWND form = nimbrel.WaitForForm();
+    ASSERT_NE(form, nullptr);
+    ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));
+    HWND label = ::FindWindowExW(form, nullptr, L"Static", L"http://www.example.org/nimbrel/");
+    ASSERT_NE(label, nullptr);
+    ::PostMessageW(label, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(4, 4));
+    ::PostMessageW(label, WM_LBUTTONUP, 0, MAKELPARAM(4, 4));
+
+    std::wstring started;
+    WaitUntil(3000, [&] {
+        for (DWORD id : ProcessesNamed(L"explorer.exe"))
+            if (std::find(before.begin(), before.end(), id) == before.end()) started = ImagePathOf(id);
+        return !started.empty();
+    });
+    // Wine reports its system explorer under system32 even when started from the Windows folder.
+    wchar_t windows[MAX_PATH];
+    const std::wstring folder(windows, ::GetWindowsDirectoryW(windows, MAX_PATH));
+    ASSERT_FALSE(started.empty()) << "no explorer.exe was started";
+    EXPECT_EQ(::CompareStringOrdinal(started.c_str(), static_cast<int>(folder.size()), folder.c_str(),
+                                     static_cast<int>(folder.size()), TRUE), CSTR_EQUAL) << Utf8(started);
+    EXPECT_EQ(started.find(steam.Path()), std::wstring::npos);
+    EXPECT_EQ(nimbrel.Caption(), L"Loading Steam.exe") << "the click does not change the caption";
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    for (const auto& start : steam.SteamStarts())
+        EXPECT_EQ(start.commandLine.find("Explorer.exe"), std::string::npos) << "the decoy ran";
+    for (DWORD id : ProcessesNamed(L"explorer.exe"))
+        if (std::find(before.begin(), before.end(), id) == before.end()) {
+            HANDLE process = ::OpenProcess(PROCESS_TERMINATE, FALSE, id);
+            ::TerminateProcess(process, 0);
+            ::CloseHandle(process);
+        }
+}
