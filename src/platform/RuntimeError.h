@@ -39,9 +39,20 @@ inline RuntimeError InvalidCall(std::wstring detail = {}) { return {5, L"Invalid
 inline RuntimeError OutOfMemory() { return {7, L"Out of memory"}; }
 }  // namespace errors
 
+// Decimal digits of a small non-negative number, without the printf machinery behind
+// std::to_wstring (it would double the size of the program).
+inline std::wstring DecimalText(int number) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + number % 10));
+        number /= 10;
+    } while (number > 0);
+    return digits;
+}
+
 // The text of the error box: the classic two lines, then what was affected, if known.
 inline std::wstring ErrorBoxText(const RuntimeError& error) {
-    std::wstring text = L"Run-time error '" + std::to_wstring(error.Number()) + L"':\r\n\r\n" +
+    std::wstring text = L"Run-time error '" + DecimalText(error.Number()) + L"':\r\n\r\n" +
                         error.Description();
     if (!error.Detail().empty()) text += L"\r\n\r\n" + error.Detail();
     return text;

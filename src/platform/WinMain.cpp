@@ -16,6 +16,12 @@ void RestrictDllSearch() {
 
 }  // namespace
 
+// Nothing may unwind out of an event handler, so a terminate means a bug: end quietly instead of
+// linking the demangler that the verbose default handler needs (a third of the program's size).
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { ::ExitProcess(3); }
+}  // namespace __gnu_cxx
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RestrictDllSearch();
     platform::Win32Runtime runtime(instance);

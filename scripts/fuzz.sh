@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Fuzzes the offline-flag rewrite against its oracle with libFuzzer (clang, ASan, UBSan).
+# Usage: scripts/fuzz.sh [SECONDS] [extra libFuzzer options]; default 30 seconds.
+# A long run: scripts/fuzz.sh 0 -runs=10000000
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-30}
+shift || true
+mkdir -p build/fuzz/corpus
+clang++-14 -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -Isrc \
+    fuzz/RewriteFuzz.cpp src/loginusers/OfflineFlags.cpp -o build/fuzz/rewrite_fuzz
+# Seeds: the real-world files, each in both directions.
+for file in tests/data/loginusers/*.vdf; do
+    name=$(basename "$file" .vdf)
+    { printf '\0'; cat "$file"; } >"build/fuzz/corpus/$name-offline"
+    { printf '\1'; cat "$file"; } >"build/fuzz/corpus/$name-online"
+done
+limit=()
+[ "$seconds" != 0 ] && limit=(-max_total_time="$seconds")
+build/fuzz/rewrite_fuzz "${limit[@]}" -max_len=4096 -print_final_stats=1 "$@" build/fuzz/corpus 2>&1 |
+    grep -E "^(stat::number_of_executed_units|stat::peak_rss|Done|==|SUMMARY|INFO: Running)" || true
+test "${PIPESTATUS[0]}" -eq 0
