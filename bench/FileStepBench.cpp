@@ -1,0 +1,111 @@
+// The whole file step under Wine (read, rewrite, atomic replace) against a plain read-then-write
+// copy of the same file, interleaved; and the peak memory of one step on the largest file.
+// Usage: file_step_bench [peak]
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "loginusers/OfflineFlags.h"
+#include "platform/Win32Runtime.h"
+
+namespace {
+
+std::string Synthetic(std::size_t size) {
+    std::string text = "\"users\"\n{\n";
+    for (unsigned n = 1; text.size() < size; ++n)
+        text += "\t\"7656119800" + std::to_string(1000000 + n) + "\"\n\t{\n\t\t\"AccountName\"\t\t\"user" +
+                std::to_string(n) + "\"\n\t\t\"RememberPassword\"\t\t\"1\"\n\t\t\"WantsOfflineMode\"\t\t\"0\"\n"
+                "\t\t\"SkipOfflineModeWarning\"\t\t\"0\"\n\t\t\"Timestamp\"\t\t\"1735587881\"\n\t}\n";
+    return text + "}\n";
+}
+
+double Now() {
+    LARGE_INTEGER count, frequency;
+    ::QueryPerformanceCounter(&count);
+    ::QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void WriteFile(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD done = 0;
+    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    ::FlushFileBuffers(file);
+    ::CloseHandle(file);
+}
+
+std::string ReadFile(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    LARGE_INTEGER size;
+    ::GetFileSizeEx(file, &size);
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD done = 0;
+    ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+std::size_t WorkingSet(bool peak) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    return peak ? counters.PeakWorkingSetSize : counters.WorkingSetSize;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring file = std::wstring(temp) + L"nimbrel-bench-loginusers.vdf";
+    const std::wstring copy = file + L".copy";
+    platform::Win32Runtime runtime(::GetModuleHandleW(nullptr));
+
+    if (argc > 1 && std::string(argv[1]) == "peak") {
+        WriteFile(file, Synthetic(64u << 20));
+        const std::size_t before = WorkingSet(false);
+        std::string text = runtime.ReadFileBytes(file);
+        loginusers::RewriteOfflineFlags(text, loginusers::kFlagOff, loginusers::kFlagOn);
+        runtime.ReplaceFileBytes(file, text);
+        std::printf("peak working set: %.1f MB for a %.1f MB file (%.2fx); %.1f MB before the step\n",
+                    (WorkingSet(true) - before) / 1048576.0, text.size() / 1048576.0,
+                    static_cast<double>(WorkingSet(true) - before) / static_cast<double>(text.size()),
+                    before / 1048576.0);
+        ::DeleteFileW(file.c_str());
+        return 0;
+    }
+
+    std::printf("%10s %12s %12s %8s\n", "size", "step ms", "copy ms", "ratio");
+    for (const std::size_t size : {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
+        WriteFile(file, Synthetic(size));
+        std::vector<double> step, plain;
+        bool offline = true;
+        const int rounds = size > (16u << 20) ? 5 : 11;
+        for (int round = 0; round < rounds; ++round) {
+            double start = Now();
+            std::string text = runtime.ReadFileBytes(file);
+            loginusers::RewriteOfflineFlags(text, offline ? loginusers::kFlagOff : loginusers::kFlagOn,
+                                            offline ? loginusers::kFlagOn : loginusers::kFlagOff);
+            runtime.ReplaceFileBytes(file, text);
+            step.push_back(Now() - start);
+            offline = !offline;
+
+            start = Now();
+            WriteFile(copy, ReadFile(file));
+            plain.push_back(Now() - start);
+        }
+        const double s = Median(step) * 1000, c = Median(plain) * 1000;
+        std::printf("%10zu %12.2f %12.2f %8.2f\n", ReadFile(file).size(), s, c, s / c);
+    }
+    ::DeleteFileW(file.c_str());
+    ::DeleteFileW(copy.c_str());
+    return 0;
+}

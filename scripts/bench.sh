@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Prints the performance figures: the rewrite natively (Google Benchmark, optimised build),
+# then under Wine the whole file step and the time from start to Steam. Figures, no verdicts.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh --tests
+cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DNIMBREL_BENCH=ON >/dev/null
+cmake --build build/bench -j "$(nproc)" --target rewrite_bench >/dev/null
+
+echo "== the rewrite, in memory (native, -O3)"
+build/bench/bench/rewrite_bench --benchmark_min_time=1 2>/dev/null
+
+. scripts/wine-env.sh
+wine_env_start
+echo "== the file step: read, rewrite, atomic replace, against a plain read-then-write copy (Wine)"
+wine build/win32/bench/file_step_bench.exe
+wine build/win32/bench/file_step_bench.exe peak
+echo "== start to Steam (Wine, warm wineserver)"
+wine build/win32/bench/start_bench.exe "${NIMBREL_BENCH_ROUNDS:-11}"
+echo "== the executable"
+echo "Nimbrel.exe: $(stat -c %s build/win32/Nimbrel.exe) bytes"
+wine_env_stop
