@@ -2,8 +2,8 @@
 # Installs what building and testing Nimbrel needs on Debian 12, and only what is missing.
 set -euo pipefail
 
-packages=(cmake g++ libgtest-dev libgmock-dev g++-mingw-w64-i686 wine wine32:i386 xvfb
-          python3 python3-pefile icoutils imagemagick zip)
+packages=(cmake g++ libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev
+          g++-mingw-w64-i686 wine wine32:i386 xvfb x11-utils python3 python3-pefile imagemagick)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
