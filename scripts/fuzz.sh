@@ -17,6 +17,8 @@ for file in tests/data/loginusers/*.vdf; do
 done
 limit=()
 [ "$seconds" != 0 ] && limit=(-max_total_time="$seconds")
-build/fuzz/rewrite_fuzz "${limit[@]}" -max_len=4096 -print_final_stats=1 "$@" build/fuzz/corpus 2>&1 |
-    grep -E "^(stat::number_of_executed_units|stat::peak_rss|Done|==|SUMMARY|INFO: Running)" || true
-test "${PIPESTATUS[0]}" -eq 0
+status=0
+build/fuzz/rewrite_fuzz "${limit[@]}" -max_len=4096 -print_final_stats=1 "$@" build/fuzz/corpus \
+    >build/fuzz/last-run.log 2>&1 || status=$?
+grep -E "^(stat::number_of_executed_units|stat::peak_rss|Done|==|SUMMARY)" build/fuzz/last-run.log || true
+exit $status
