@@ -27,6 +27,10 @@ ctest --test-dir build/win32 --output-on-failure --timeout 600 || status=1
 scripts/screenshot.sh build/nimbrel.png || status=1
 wine_env_stop
 
+# The figures the checks measured, for the record.
+grep -h -E "^(crash consistency:|reproducible:|Nimbrel.exe: [0-9]+ bytes)" \
+    build/win32/Testing/Temporary/LastTest.log || true
+
 passed=0 failed=0
 for log in build/native/Testing/Temporary/LastTest.log build/native-asan/Testing/Temporary/LastTest.log \
            build/win32/Testing/Temporary/LastTest.log; do

@@ -7,6 +7,7 @@ wine_env_start() {
     # No Mono or Gecko installer dialogs in a fresh prefix.
     export WINEDLLOVERRIDES="mscoree=;mshtml="
     NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
+    export NIMBREL_WINE_DIR
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
 
     local display

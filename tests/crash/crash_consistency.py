@@ -102,6 +102,7 @@ def main():
               f'{len(bad) + (0 if recovered else 1)} failed')
         return 0 if ok else 1
     finally:
+        time.sleep(0.5)  # a stand-in just started reads its lifetime before the folder goes
         subprocess.run(['wine', 'taskkill', '/f', '/im', 'Steam.exe'],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(folder, ignore_errors=True)

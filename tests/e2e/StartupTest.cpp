@@ -152,10 +152,10 @@ TEST_F(Startup, AFolderInPlaceOfTheFileIsReportedNotTouched) {
 TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
     SteamFolder steam(L"Spiele-\u00dc-\u6e38\u620f");
     steam.WriteLoginUsers("\"SkipOfflineModeWarning\"\t\t\"0\"\r\n");
-    Launcher nimbrel(steam.Nimbrel(), L"-x", steam.Path());
+    Launcher nimbrel(steam.Nimbrel(), L"-x \"\u00dcber \u6e38\"", steam.Path());
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
-    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x");
+    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x \"\u00dcber \u6e38\"");
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
     EXPECT_EQ(steam.ReadLoginUsers(), "\"SkipOfflineModeWarning\"\t\t\"1\"\r\n");
 }

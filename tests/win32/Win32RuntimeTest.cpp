@@ -163,15 +163,16 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
     const std::wstring folder = Scratch(L"process");
     std::wstring standIn = L"Z:" NIMBREL_FAKE_STEAM;
     for (auto& c : standIn) if (c == L'/') c = L'\\';
-    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"\\Steam.exe").c_str(), FALSE));
-    std::wstring commandLine = L"\"" + folder + L"\\Steam.exe\"";
+    // A name of its own, so that no other program's process can answer the lookup.
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"\\NimbrelProbe.exe").c_str(), FALSE));
+    std::wstring commandLine = L"\"" + folder + L"\\NimbrelProbe.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    ASSERT_TRUE(::CreateProcessW((folder + L"\\Steam.exe").c_str(), commandLine.data(), nullptr, nullptr,
+    ASSERT_TRUE(::CreateProcessW((folder + L"\\NimbrelProbe.exe").c_str(), commandLine.data(), nullptr, nullptr,
                                  FALSE, 0, nullptr, folder.c_str(), &startup, &started));
     ::CloseHandle(started.hThread);
-    const std::int32_t found = Prozess::FindProcess(Runtime(), L"steam.exe");
+    const std::int32_t found = Prozess::FindProcess(Runtime(), L"nimbrelprobe.exe");
     EXPECT_EQ(found, static_cast<std::int32_t>(started.dwProcessId));
     Prozess::KillProcess(Runtime(), found);
     ASSERT_EQ(::WaitForSingleObject(started.hProcess, 5000), WAIT_OBJECT_0);
@@ -180,7 +181,7 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
     EXPECT_EQ(exitCode, 1u);
     ::CloseHandle(started.hProcess);
     Prozess::KillProcess(Runtime(), found);  // gone now: nothing happens, nothing raised
-    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"steam.exe"), 0);
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"nimbrelprobe.exe"), 0);
 }
 
 TEST(Windows, ActivationByTitleAndKeySending) {
