@@ -1,10 +1,14 @@
 #include "instance/prevInstanz.h"
 
+#include "platform/ResumeNext.h"
+
 #include <cstdint>
 #include <string>
 
 namespace prevInstanz {
 namespace {
+
+using platform::ResumeNext;
 
 // The window class both searches name. Our own windows are registered under other classes,
 // so in practice the searches find nothing and the decision rests on the previous-instance
@@ -15,17 +19,6 @@ constexpr int kRestore = 9;                // SW_RESTORE
 constexpr std::int32_t kTopmost = -1;      // HWND_TOPMOST
 constexpr std::int32_t kNotTopmost = -2;   // HWND_NOTOPMOST
 constexpr unsigned kNoSizeNoMove = 3;      // SWP_NOSIZE | SWP_NOMOVE
-
-// Every statement after the first is skipped when it fails, and the next one runs.
-template <class Statement>
-bool Skippable(Statement&& statement) {
-    try {
-        statement();
-        return true;
-    } catch (const platform::RuntimeError&) {
-        return false;
-    }
-}
 
 std::string Ansi(const std::wstring& text) {
     // Titles go to FindWindowA as ANSI; ours are ASCII, anything else becomes '?'.
@@ -41,8 +34,8 @@ void ActivatePrevInstance(platform::Runtime& runtime, const std::wstring& keys1,
                           const std::wstring& keys2) {
     bool prevInstance = false;
     std::int32_t found = 0;
-    bool decided = Skippable([&] { prevInstance = runtime.AppPrevInstance(); });
-    decided = Skippable([&] {
+    bool decided = ResumeNext([&] { prevInstance = runtime.AppPrevInstance(); });
+    decided = ResumeNext([&] {
                   found = runtime.FindWindowA(kWindowClass, Ansi(runtime.AppTitle()));
               }) && decided;
     // A failure while deciding counts as "another copy": the guarded branch runs.
@@ -50,19 +43,19 @@ void ActivatePrevInstance(platform::Runtime& runtime, const std::wstring& keys1,
 
     std::int32_t window = 0;
     std::wstring savedTitle;
-    Skippable([&] { window = runtime.FindWindowA(kWindowClass, Ansi(runtime.AppTitle())); });
-    Skippable([&] { savedTitle = runtime.AppTitle(); });
-    Skippable([&] { runtime.SetAppTitle(kHandOverTitle); });
-    Skippable([&] { runtime.ShowWindowAsync(window, kRestore); });
-    Skippable([&] { runtime.SetWindowPos(window, kTopmost, 0, 0, 0, 0, kNoSizeNoMove); });
-    Skippable([&] { runtime.AppActivate(savedTitle); });
+    ResumeNext([&] { window = runtime.FindWindowA(kWindowClass, Ansi(runtime.AppTitle())); });
+    ResumeNext([&] { savedTitle = runtime.AppTitle(); });
+    ResumeNext([&] { runtime.SetAppTitle(kHandOverTitle); });
+    ResumeNext([&] { runtime.ShowWindowAsync(window, kRestore); });
+    ResumeNext([&] { runtime.SetWindowPos(window, kTopmost, 0, 0, 0, 0, kNoSizeNoMove); });
+    ResumeNext([&] { runtime.AppActivate(savedTitle); });
     if (!keys1.empty()) {
-        Skippable([&] { runtime.SendKeys(keys1); });
-        Skippable([&] { runtime.DoEvents(); });
-        Skippable([&] { runtime.SendKeys(keys2); });
-        Skippable([&] { runtime.DoEvents(); });
+        ResumeNext([&] { runtime.SendKeys(keys1); });
+        ResumeNext([&] { runtime.DoEvents(); });
+        ResumeNext([&] { runtime.SendKeys(keys2); });
+        ResumeNext([&] { runtime.DoEvents(); });
     }
-    Skippable([&] { runtime.SetWindowPos(window, kNotTopmost, 0, 0, 0, 0, kNoSizeNoMove); });
+    ResumeNext([&] { runtime.SetWindowPos(window, kNotTopmost, 0, 0, 0, 0, kNoSizeNoMove); });
     runtime.End();
 }
 

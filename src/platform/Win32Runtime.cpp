@@ -148,7 +148,10 @@ RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail) {
 }
 
 std::wstring InstanceMutexName(const std::wstring& modulePath) {
-    // Kernel object names cannot hold backslashes; a hash of the upper-cased path stands in.
+    // "Another copy" is another process of the same program file (path compared without case)
+    // in the same logon session: the Local namespace is per session, so another user's copy,
+    // or a copy in another Steam folder, runs undisturbed. Kernel object names cannot hold
+    // backslashes; a hash of the upper-cased path stands in for it.
     std::uint64_t hash = 14695981039346656037ull;
     for (wchar_t c : MapCase(modulePath, LCMAP_UPPERCASE)) {
         hash ^= static_cast<std::uint16_t>(c);

@@ -1,22 +1,15 @@
 #include "process/Prozess.h"
 
+#include "platform/ResumeNext.h"
+
 namespace Prozess {
 namespace {
+
+using platform::ResumeNext;
 
 constexpr std::uint32_t kSnapProcess = 0x2;      // TH32CS_SNAPPROCESS
 constexpr std::uint32_t kProcessTerminate = 0x1;  // PROCESS_TERMINATE
 constexpr std::uint32_t kKilledExitCode = 1;
-
-// Runs one statement the lookup may skip: a failure leaves its targets as they were.
-template <class Statement>
-bool Skippable(Statement&& statement) {
-    try {
-        statement();
-        return true;
-    } catch (const platform::RuntimeError&) {
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -38,24 +31,24 @@ bool ProcessMatcher::Offer(const std::wstring& upperImageName, std::uint32_t pro
 std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     name = StripPath(name);
     platform::Handle snapshot = 0;
-    Skippable([&] { snapshot = runtime.CreateToolhelp32Snapshot(kSnapProcess, 0); });
+    ResumeNext([&] { snapshot = runtime.CreateToolhelp32Snapshot(kSnapProcess, 0); });
     if (snapshot == 0 || snapshot == platform::kInvalidHandle) return 0;
 
     std::wstring upperName = name;
-    Skippable([&] { upperName = runtime.UCase(name); });
+    ResumeNext([&] { upperName = runtime.UCase(name); });
     ProcessMatcher matcher(upperName);
 
     platform::ProcessEntry entry;
     bool more = false;
-    Skippable([&] { more = runtime.ProcessFirst(snapshot, entry); });
+    ResumeNext([&] { more = runtime.ProcessFirst(snapshot, entry); });
     while (more) {
         std::wstring upperImage = entry.exeFile;
-        Skippable([&] { upperImage = runtime.UCase(entry.exeFile); });
+        ResumeNext([&] { upperImage = runtime.UCase(entry.exeFile); });
         if (matcher.Offer(upperImage, entry.th32ProcessID)) break;
         // A next-entry call that cannot be made ends the walk instead of repeating this entry.
-        if (!Skippable([&] { more = runtime.ProcessNext(snapshot, entry); })) more = false;
+        if (!ResumeNext([&] { more = runtime.ProcessNext(snapshot, entry); })) more = false;
     }
-    Skippable([&] { runtime.CloseHandle(snapshot); });
+    ResumeNext([&] { runtime.CloseHandle(snapshot); });
     return matcher.Result();
 }
 

@@ -20,6 +20,9 @@ void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::wstring BuiltFile(const char* unixPath);  // a build output, by its Linux path
 std::string Fixture(const char* name);         // a loginusers.vdf sample's bytes
 FILETIME LastWriteTime(const std::wstring& path);
+inline bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
 
 struct WindowInfo {
     HWND window;

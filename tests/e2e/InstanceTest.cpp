@@ -11,10 +11,6 @@ namespace {
 
 class Instance : public EndToEnd {};
 
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
 DWORD OwnerOf(HWND window) {
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);

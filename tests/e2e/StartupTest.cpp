@@ -21,10 +21,6 @@ std::string Offline(std::string text) {
     return text;
 }
 
-bool SameTime(const FILETIME& a, const FILETIME& b) {
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
 class Startup : public EndToEnd {};
 
 }  // namespace
