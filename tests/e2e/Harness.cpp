@@ -240,6 +240,16 @@ std::optional<Box> Launcher::WaitForBox(DWORD timeoutMs) {
     return box;
 }
 
+std::optional<Box> Launcher::WaitForBoxTitled(const std::wstring& title, DWORD timeoutMs) {
+    std::optional<Box> box;
+    WaitUntil(timeoutMs, [&] {
+        box = WaitForBox(0);
+        return (box && box->title == title) || !Running();
+    });
+    if (box && box->title != title) box.reset();
+    return box;
+}
+
 HWND Launcher::WaitForForm(DWORD timeoutMs) {
     HWND form = nullptr;
     WaitUntil(timeoutMs, [&] {

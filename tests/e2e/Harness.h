@@ -81,6 +81,8 @@ public:
     bool Running();
     // The program's visible message box, once one shows within timeoutMs.
     std::optional<Box> WaitForBox(DWORD timeoutMs = 5000);
+    // The same, for a box with this title (the one before it may still be closing).
+    std::optional<Box> WaitForBoxTitled(const std::wstring& title, DWORD timeoutMs = 5000);
     HWND WaitForForm(DWORD timeoutMs = 5000);
     std::wstring Caption();
     bool WaitForCaption(const std::wstring& caption, DWORD timeoutMs = 5000);

@@ -86,10 +86,8 @@ TEST_F(Startup, MissingLoginUsersFileGivesTwoBoxesEndsAndCreatesNothing) {
     EXPECT_EQ(box->title, kCheckTitle);
     EXPECT_EQ(box->text, steam.LoginUsers() + L"\r\rnot found.\rNimbrel" + kMustBe);
     PressOk(box->window);
-    ASSERT_TRUE(WaitUntil(5000, [&] {
-        box = nimbrel.WaitForBox();
-        return box && box->title == L"Nimbrel";
-    }));
+    box = nimbrel.WaitForBoxTitled(L"Nimbrel");
+    ASSERT_TRUE(box);
     EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u) << Utf8(box->text);
     PressOk(box->window);
     EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
@@ -135,10 +133,8 @@ TEST_F(Startup, AFolderInPlaceOfTheFileIsReportedNotTouched) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->title, kCheckTitle);
     PressOk(box->window);
-    ASSERT_TRUE(WaitUntil(5000, [&] {
-        box = nimbrel.WaitForBox();
-        return box && box->title == L"Nimbrel";
-    }));
+    box = nimbrel.WaitForBoxTitled(L"Nimbrel");
+    ASSERT_TRUE(box);
     EXPECT_EQ(box->text.rfind(L"Run-time error '75'", 0), 0u) << Utf8(box->text);
     PressOk(box->window);
     EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
