@@ -1,6 +1,8 @@
 // Time from spawning a launcher to the stand-in Steam.exe logging its start, under Wine:
 // Nimbrel.exe against (a) a launcher that only starts Steam and (b) one that first shows a
-// window of Nimbrel's size. Interleaved rounds; medians.  Usage: start_bench [rounds]
+// window of Nimbrel's size. Interleaved rounds; medians.
+// Usage: start_bench [rounds] [unchanged]; with "unchanged" the file already holds the offline
+// flags, so Nimbrel has nothing to write.
 #include <windows.h>
 
 #include <algorithm>
@@ -51,6 +53,9 @@ double Median(std::vector<double> values) {
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 11;
+    std::string loginUsers = kLoginUsers;
+    if (argc > 2 && std::string(argv[2]) == "unchanged")
+        for (auto at = loginUsers.find("\"0\""); at != std::string::npos; at = loginUsers.find("\"0\"")) loginUsers[at + 1] = '1';
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     std::vector<Candidate> candidates = {{"Nimbrel.exe", L"", FromUnix(NIMBREL_EXE), {}},
@@ -71,7 +76,7 @@ int main(int argc, char** argv) {
         for (Candidate& candidate : candidates) {
             const std::wstring log = candidate.folder + L"\\steam-log.txt";
             ::DeleteFileW(log.c_str());
-            Write(candidate.folder + L"\\config\\loginusers.vdf", kLoginUsers);
+            Write(candidate.folder + L"\\config\\loginusers.vdf", loginUsers);
             std::wstring commandLine = L"\"" + candidate.exe + L"\"";
             STARTUPINFOW startup{};
             startup.cb = sizeof startup;
