@@ -37,5 +37,5 @@ for log in build/native/Testing/Temporary/LastTest.log build/native-asan/Testing
     passed=$((passed + $(grep -c '^Test Passed' "$log" || true)))
     failed=$((failed + $(grep -c '^Test Failed' "$log" || true)))
 done
-echo "tests: $passed passed, $failed failed"
+echo "ctest: $passed passed, $failed failed"
 exit $status
