@@ -91,3 +91,20 @@ TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
     EXPECT_EQ(ReadBytes(decoyFolder + L"\\steam-log.txt"), "") << "the decoy was started";
 }
+
+TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
+    // scripts/wine-env.sh maps drive N: to an empty folder of its own.
+    const std::wstring root = L"N:\\";
+    if (::GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no drive N:";
+    ::CreateDirectoryW(L"N:\\config", nullptr);
+    WriteBytes(L"N:\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n");
+    ::DeleteFileW(L"N:\\steam-log.txt");
+    ASSERT_TRUE(::CopyFileW(BuiltFile(NIMBREL_EXE).c_str(), L"N:\\Nimbrel.exe", FALSE));
+    ASSERT_TRUE(::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), L"N:\\Steam.exe", FALSE));
+    Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", root);
+    ASSERT_TRUE(WaitUntil(5000, [] { return !ReadBytes(L"N:\\steam-log.txt").empty(); }));
+    const std::string log = ReadBytes(L"N:\\steam-log.txt");
+    EXPECT_NE(log.find("\t\"N:\\\\Steam.exe\" -r\t"), std::string::npos) << log;
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(ReadBytes(L"N:\\config\\loginusers.vdf"), "\"WantsOfflineMode\"\t\t\"1\"\n");
+}
