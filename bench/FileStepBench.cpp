@@ -83,19 +83,25 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    std::printf("%10s %12s %12s %8s\n", "size", "step ms", "copy ms", "ratio");
+    std::printf("%10s %12s %12s %8s %12s %12s %12s\n", "size", "step ms", "copy ms", "ratio",
+                "read ms", "rewrite ms", "replace ms");
     for (const std::size_t size : {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
         WriteFile(file, Synthetic(size));
-        std::vector<double> step, plain;
+        std::vector<double> step, plain, reading, rewriting, replacing;
         bool offline = true;
         const int rounds = size > (16u << 20) ? 5 : 11;
         for (int round = 0; round < rounds; ++round) {
             double start = Now();
             std::string text = runtime.ReadFileBytes(file);
+            const double read = Now();
             loginusers::RewriteOfflineFlags(text, offline ? loginusers::kFlagOff : loginusers::kFlagOn,
                                             offline ? loginusers::kFlagOn : loginusers::kFlagOff);
+            const double rewritten = Now();
             runtime.ReplaceFileBytes(file, text);
             step.push_back(Now() - start);
+            reading.push_back(read - start);
+            rewriting.push_back(rewritten - read);
+            replacing.push_back(Now() - rewritten);
             offline = !offline;
 
             start = Now();
@@ -103,7 +109,8 @@ int main(int argc, char** argv) {
             plain.push_back(Now() - start);
         }
         const double s = Median(step) * 1000, c = Median(plain) * 1000;
-        std::printf("%10zu %12.2f %12.2f %8.2f\n", ReadFile(file).size(), s, c, s / c);
+        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f %12.2f\n", ReadFile(file).size(), s, c, s / c,
+                    Median(reading) * 1000, Median(rewriting) * 1000, Median(replacing) * 1000);
     }
     ::DeleteFileW(file.c_str());
     ::DeleteFileW(copy.c_str());
