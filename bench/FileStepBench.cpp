@@ -9,10 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchWin32.h"
 #include "loginusers/OfflineFlags.h"
 #include "platform/Win32Runtime.h"
 
 namespace {
+
+using bench::Median;
+using bench::Now;
+using bench::WriteBytes;
 
 std::string Synthetic(std::size_t size) {
     std::string text = "\"users\"\n{\n";
@@ -21,21 +26,6 @@ std::string Synthetic(std::size_t size) {
                 std::to_string(n) + "\"\n\t\t\"RememberPassword\"\t\t\"1\"\n\t\t\"WantsOfflineMode\"\t\t\"0\"\n"
                 "\t\t\"SkipOfflineModeWarning\"\t\t\"0\"\n\t\t\"Timestamp\"\t\t\"1735587881\"\n\t}\n";
     return text + "}\n";
-}
-
-double Now() {
-    LARGE_INTEGER count, frequency;
-    ::QueryPerformanceCounter(&count);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-void WriteFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD done = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-    ::FlushFileBuffers(file);
-    ::CloseHandle(file);
 }
 
 std::string ReadFile(const std::wstring& path) {
@@ -47,11 +37,6 @@ std::string ReadFile(const std::wstring& path) {
     ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
     ::CloseHandle(file);
     return bytes;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 std::size_t WorkingSet(bool peak) {
@@ -70,7 +55,7 @@ int main(int argc, char** argv) {
     platform::Win32Runtime runtime(::GetModuleHandleW(nullptr));
 
     if (argc > 1 && std::string(argv[1]) == "peak") {
-        WriteFile(file, Synthetic(64u << 20));
+        WriteBytes(file, Synthetic(64u << 20), true);
         const std::size_t before = WorkingSet(false);
         std::string text = runtime.ReadFileBytes(file);
         loginusers::RewriteOfflineFlags(text, loginusers::kFlagOff, loginusers::kFlagOn);
@@ -86,7 +71,7 @@ int main(int argc, char** argv) {
     std::printf("%10s %12s %12s %8s %12s %12s %12s\n", "size", "step ms", "copy ms", "ratio",
                 "read ms", "rewrite ms", "replace ms");
     for (const std::size_t size : {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
-        WriteFile(file, Synthetic(size));
+        WriteBytes(file, Synthetic(size), true);
         std::vector<double> step, plain, reading, rewriting, replacing;
         bool offline = true;
         const int rounds = size > (16u << 20) ? 5 : 11;
@@ -105,7 +90,7 @@ int main(int argc, char** argv) {
             offline = !offline;
 
             start = Now();
-            WriteFile(copy, ReadFile(file));
+            WriteBytes(copy, ReadFile(file), true);
             plain.push_back(Now() - start);
         }
         const double s = Median(step) * 1000, c = Median(plain) * 1000;

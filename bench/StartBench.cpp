@@ -11,26 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "BenchWin32.h"
+
 namespace {
+
+using bench::Median;
+using bench::Now;
+using bench::WriteBytes;
 
 std::wstring FromUnix(const char* path) {
     std::wstring wide = L"Z:";
     for (const char* c = path; *c; ++c) wide += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return wide;
-}
-
-double Now() {
-    LARGE_INTEGER count, frequency;
-    ::QueryPerformanceCounter(&count);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-void Write(const std::wstring& path, const std::string& bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD done = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-    ::CloseHandle(file);
 }
 
 struct Candidate {
@@ -43,11 +35,6 @@ struct Candidate {
 const char kLoginUsers[] =
     "\"users\"\n{\n\t\"76561198000000001\"\n\t{\n\t\t\"AccountName\"\t\t\"user01\"\n"
     "\t\t\"WantsOfflineMode\"\t\t\"0\"\n\t\t\"SkipOfflineModeWarning\"\t\t\"0\"\n\t}\n}\n";
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 }  // namespace
 
@@ -70,13 +57,13 @@ int main(int argc, char** argv) {
         ::CopyFileW(candidate.exe.c_str(), exe.c_str(), FALSE);
         candidate.exe = exe;
         ::CopyFileW(FromUnix(NIMBREL_FAKE_STEAM).c_str(), (candidate.folder + L"\\Steam.exe").c_str(), FALSE);
-        Write(candidate.folder + L"\\steam-lifetime.txt", "100");
+        WriteBytes(candidate.folder + L"\\steam-lifetime.txt", "100", false);
     }
     for (int round = 0; round < rounds + 1; ++round) {  // the first round only warms up
         for (Candidate& candidate : candidates) {
             const std::wstring log = candidate.folder + L"\\steam-log.txt";
             ::DeleteFileW(log.c_str());
-            Write(candidate.folder + L"\\config\\loginusers.vdf", loginUsers);
+            WriteBytes(candidate.folder + L"\\config\\loginusers.vdf", loginUsers, false);
             std::wstring commandLine = L"\"" + candidate.exe + L"\"";
             STARTUPINFOW startup{};
             startup.cb = sizeof startup;
