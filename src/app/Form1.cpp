@@ -155,8 +155,15 @@ void Form1::HandleOnline(std::string& findValue, std::string& replaceValue) {
     CommandLine = RemoveSwitch(runtime_, CommandLine, kOnlineRemoved);
 }
 
-std::wstring Form1::LaunchCommand() const {
-    return platform::TrimSpaces(AppPath + kSteamFile + L" " + CommandLine);
+Form1::Launch Form1::LaunchCommand() const {
+    // One text, cut in two: the program is the command up to the end of "\Steam.exe", the
+    // arguments are the rest, so program + arguments is always exactly the command. Whatever
+    // AppPath holds (blanks at its end included), it is never trimmed on its own.
+    const std::wstring command = platform::TrimSpaces(AppPath + kSteamFile + L" " + CommandLine);
+    const std::wstring head = AppPath + kSteamFile;
+    const std::size_t leadingBlanks = head.find_first_not_of(L' ');
+    const std::size_t programEnd = head.size() - leadingBlanks;
+    return {command.substr(0, programEnd), command.substr(programEnd)};
 }
 
 void Form1::StartSteam() {
@@ -164,9 +171,8 @@ void Form1::StartSteam() {
     // The program is named explicitly and the arguments are exactly what follows it in the
     // launch command, so a blank in AppPath can never start some other program.
     const auto launch = [this] {
-        const std::wstring command = LaunchCommand();
-        const std::wstring program = platform::TrimSpaces(AppPath) + kSteamFile;
-        runtime_.Shell(program, command.substr(program.size()), platform::kNormalFocus);
+        const Launch command = LaunchCommand();
+        runtime_.Shell(command.program, command.arguments, platform::kNormalFocus);
         runtime_.DoEvents();
         return Prozess::FindProcess(runtime_, kSteamImageName);
     };

@@ -56,7 +56,12 @@ private:
     void ShowInfoBoxWhenAsked();
     void HandleOnline(std::string& findValue, std::string& replaceValue);
     void CheckFiles();
-    std::wstring LaunchCommand() const;
+    // The launch command, trimmed at both ends, as the program it names and the rest.
+    struct Launch {
+        std::wstring program;
+        std::wstring arguments;
+    };
+    Launch LaunchCommand() const;
     void Fail(const platform::RuntimeError& error);
 
     platform::Runtime& runtime_;

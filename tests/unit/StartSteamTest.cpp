@@ -38,6 +38,10 @@ TEST(StartSteam, LaunchCommandKeepsInnerBlanksAndDropsOnlyTheEnds) {
         {L"C:\\Steam", L"\t-a", "Shell C:\\Steam\\Steam.exe| \t-a|1"},
         {L"C:\\Program Files (x86)\\Steam", L"-a", "Shell C:\\Program Files (x86)\\Steam\\Steam.exe| -a|1"},
         {L"E:\\", L"-a", "Shell E:\\\\Steam.exe| -a|1"},
+        // A folder whose name ends in blanks (reached through a \\?\\ or Unix path) is named as
+        // it is, and no argument loses a character to it.
+        {L"C:\\Steam  ", L"-login me", "Shell C:\\Steam  \\Steam.exe| -login me|1"},
+        {L"C:\\Steam ", L"", "Shell C:\\Steam \\Steam.exe||1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.arguments));
