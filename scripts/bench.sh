@@ -13,11 +13,12 @@ build/bench/bench/rewrite_bench --benchmark_min_time=1 2>/dev/null
 
 . scripts/wine-env.sh
 wine_env_start
+tree=$(nimbrel_wine_tree)
 echo "== the file step: read, rewrite, atomic replace, against a plain read-then-write copy (Wine)"
-wine build/win32/bench/file_step_bench.exe
-wine build/win32/bench/file_step_bench.exe peak
+wine "$tree"/bench/file_step_bench.exe
+wine "$tree"/bench/file_step_bench.exe peak
 echo "== start to Steam (Wine, warm wineserver)"
-wine build/win32/bench/start_bench.exe "${NIMBREL_BENCH_ROUNDS:-11}"
+wine "$tree"/bench/start_bench.exe "${NIMBREL_BENCH_ROUNDS:-11}"
 echo "== the executable"
 echo "Nimbrel.exe: $(stat -c %s build/win32/Nimbrel.exe) bytes"
 wine_env_stop

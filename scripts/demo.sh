@@ -6,12 +6,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
+. scripts/wine-bits.sh
+tree=$(nimbrel_wine_tree)  # build/win32, unless this machine's Wine runs only 64-bit programs
 
 demo=build/demo/Steam
 rm -rf build/demo
 mkdir -p "$demo/config"
-cp build/win32/Nimbrel.exe "$demo/Nimbrel.exe"
-cp build/win32/FakeSteam.exe "$demo/Steam.exe"
+cp "$tree/Nimbrel.exe" "$demo/Nimbrel.exe"
+cp "$tree/FakeSteam.exe" "$demo/Steam.exe"
 echo 3000 >"$demo/steam-lifetime.txt"
 if [ -n "${NIMBREL_DEMO_VDF:-}" ]; then
     install -m 644 "$NIMBREL_DEMO_VDF" "$demo/config/loginusers.vdf"

@@ -3,6 +3,7 @@
 # (default docs/nimbrel.png). Builds first; uses the running Wine environment when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/wine-bits.sh
 out=${1:-docs/nimbrel.png}
 if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
     scripts/setup.sh
@@ -12,8 +13,9 @@ if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
 fi
 folder=$(mktemp -d /tmp/nimbrel-shot.XXXXXX)
 mkdir -p "$folder/config"
-cp build/win32/Nimbrel.exe "$folder/"
-cp build/win32/FakeSteam.exe "$folder/Steam.exe"
+tree=$(nimbrel_wine_tree)
+cp "$tree/Nimbrel.exe" "$folder/"
+cp "$tree/FakeSteam.exe" "$folder/Steam.exe"
 echo 1000 >"$folder/steam-lifetime.txt"
 install -m 644 tests/data/loginusers/sample-bookishtrain.vdf "$folder/config/loginusers.vdf"
 (cd "$folder" && timeout 20 wine Nimbrel.exe) &

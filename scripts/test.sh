@@ -5,35 +5,48 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh --tests
+. scripts/wine-bits.sh
+wine_tree=$(nimbrel_wine_tree)
 
 status=0
+rm -rf build/logs
+mkdir -p build/logs
+# ctest in a tree, its log kept under a name of its own for the figures and the count below.
+run_ctest() {
+    local name=$1 tree=$2
+    shift 2
+    ctest --test-dir "$tree" --output-on-failure "$@" || status=1
+    cp "$tree/Testing/Temporary/LastTest.log" "build/logs/$name.log" 2>/dev/null || true
+}
+
 echo "== native unit tests"
-ctest --test-dir build/native --output-on-failure || status=1
+run_ctest native build/native
 
 echo "== native unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/native-asan -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" >/dev/null
 cmake --build build/native-asan -j "$(nproc)" >/dev/null
-ctest --test-dir build/native-asan --output-on-failure || status=1
+run_ctest native-asan build/native-asan
 
 echo "== fuzzing the rewrite against its oracle (30 s smoke)"
 scripts/fuzz.sh 30 || status=1
 
+echo "== the built Nimbrel.exe, read back"
+run_ctest exe build/win32 -LE wine
+
 echo "== Windows tests under Wine"
 . scripts/wine-env.sh
 wine_env_start
-ctest --test-dir build/win32 --output-on-failure --timeout 600 || status=1
+run_ctest wine "$wine_tree" --timeout 600 -L wine
 # The README's picture, taken afresh (docs/nimbrel.png is refreshed with scripts/screenshot.sh).
 scripts/screenshot.sh build/nimbrel.png || status=1
 wine_env_stop
 
 # The figures the checks measured, for the record.
-grep -h -E "^(crash consistency:|reproducible:|Nimbrel.exe: [0-9]+ bytes)" \
-    build/win32/Testing/Temporary/LastTest.log || true
+grep -h -E "^(crash consistency:|reproducible:|Nimbrel.exe: [0-9]+ bytes)" build/logs/*.log || true
 
 passed=0 failed=0
-for log in build/native/Testing/Temporary/LastTest.log build/native-asan/Testing/Temporary/LastTest.log \
-           build/win32/Testing/Temporary/LastTest.log; do
+for log in build/logs/*.log; do
     passed=$((passed + $(grep -c '^Test Passed' "$log" || true)))
     failed=$((failed + $(grep -c '^Test Failed' "$log" || true)))
 done

@@ -1,14 +1,32 @@
 # Sourced by the test and demo scripts: a private Wine world for one run.
-# wine_env_start makes a 32-bit prefix on its own Xvfb display and keeps one wineserver up;
+# wine_env_start makes a prefix (32-bit where the machine can run it) on its own Xvfb display and keeps one wineserver up;
 # wine_env_stop ends exactly what wine_env_start began and removes it.
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine-bits.sh"
+
 wine_env_start() {
-    export WINEARCH=win32 WINEDEBUG=-all
+    export WINEDEBUG=-all
     # No Mono or Gecko installer dialogs in a fresh prefix.
     export WINEDLLOVERRIDES="mscoree=;mshtml="
     NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
     export NIMBREL_WINE_DIR
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
+    NIMBREL_WINE_BITS=$(nimbrel_wine_bits)
+    export NIMBREL_WINE_BITS
+    if [ "$NIMBREL_WINE_BITS" = 32 ]; then
+        export WINEARCH=win32
+    else
+        # Debian's wine and wineserver commands pick the 32-bit loader whenever it is installed,
+        # runnable or not: every program of this run gets the 64-bit ones instead.
+        export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
+        mkdir -p "$NIMBREL_WINE_DIR/bin"
+        # Scripts, not links: the loader finds its preloader by the name it was started under.
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$NIMBREL_WINE_DIR/bin/wine"
+        printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$NIMBREL_WINE_DIR/bin/wineserver"
+        chmod +x "$NIMBREL_WINE_DIR/bin/wine" "$NIMBREL_WINE_DIR/bin/wineserver"
+        export PATH="$NIMBREL_WINE_DIR/bin:$PATH"
+    fi
+    echo "Wine: ${NIMBREL_WINE_BITS}-bit, programs from $(nimbrel_wine_tree)"
 
     local display
     for display in $(seq 91 250); do
