@@ -40,7 +40,7 @@ wine_env_start() {
 
     mkdir -p "$WINEPREFIX"
     wineserver -p
-    wineboot -i >"$NIMBREL_WINE_DIR/wineboot.log" 2>&1
+    wine wineboot -i >"$NIMBREL_WINE_DIR/wineboot.log" 2>&1
     cat >"$NIMBREL_WINE_DIR/settings.reg" <<'REG'
 REGEDIT4
 

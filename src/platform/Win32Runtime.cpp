@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -44,6 +45,12 @@ std::wstring MapCase(const std::wstring& text, DWORD how) {
     return mapped;
 }
 
+std::wstring Hex(std::uint64_t value, int digits) {
+    std::wstring text(static_cast<std::size_t>(digits), L'0');
+    for (int i = digits - 1; i >= 0; --i, value >>= 4) text[i] = L"0123456789abcdef"[value & 0xF];
+    return text;
+}
+
 HWND ToWindow(std::int32_t window) {
     return reinterpret_cast<HWND>(static_cast<INT_PTR>(window));
 }
@@ -62,10 +69,50 @@ ProcessEntry ToEntry(const tagPROCESSENTRY32& record) {
     throw ErrorFromWin32(::GetLastError(), detail);
 }
 
+// Virus scanners, indexers and backup tools open a file for a moment right after it changes.
+// A step they refuse is tried again after short pauses, for about two seconds in all; what
+// cannot pass by waiting (a missing file, a denied folder) is reported at once.
+class HeldFileWait {
+public:
+    // True, after a pause, when the step that failed with error is to be tried again.
+    // deniedToo: access denied counts as held too (the final rename, after the check passed).
+    bool Again(DWORD error, bool deniedToo = false) {
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+                          (deniedToo && error == ERROR_ACCESS_DENIED);
+        const ULONGLONG now = ::GetTickCount64();
+        if (!held || now >= deadline_) return false;
+        ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause_, deadline_ - now)));
+        pause_ = std::min<DWORD>(pause_ * 2, kLongestPauseMs);
+        return true;
+    }
+
+private:
+    static constexpr DWORD kWaitMs = 2000;
+    static constexpr DWORD kLongestPauseMs = 200;
+    ULONGLONG deadline_ = ::GetTickCount64() + kWaitMs;
+    DWORD pause_ = 10;
+};
+
+// CreateFileW, tried again while another program holds the file.
+HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWORD share,
+                DWORD disposition, DWORD flags) {
+    while (true) {
+        HANDLE file = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        const DWORD error = ::GetLastError();
+        if (!wait.Again(error)) {
+            ::SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+}
+
 // Writes content to a new file at path and flushes it to disk, or raises.
-void WriteNewFile(const std::wstring& path, const std::string& content) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+void WriteNewFile(HeldFileWait& wait, const std::wstring& path, const std::string& content) {
+    // A leftover of an interrupted run may carry the original's hidden and system attributes,
+    // or be read-only; either would make the create below fail with access denied, every time.
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    UniqueFile file(OpenFile(wait, path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!file) ThrowLastError(path);
     std::size_t written = 0;
     while (written < content.size()) {
@@ -147,25 +194,46 @@ RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail) {
     }
 }
 
-std::wstring InstanceMutexName(const std::wstring& modulePath) {
-    // "Another copy" is another process of the same program file (path compared without case)
-    // in the same logon session: the Local namespace is per session, so another user's copy,
-    // or a copy in another Steam folder, runs undisturbed. Kernel object names cannot hold
-    // backslashes; a hash of the upper-cased path stands in for it.
+std::wstring ProgramFileIdentity(const std::wstring& path) {
+    // The file itself, not the text of its path: a junction, a subst or mapped drive letter or
+    // an 8.3 name all reach the same file index. The index is unique within a volume; the
+    // creation time tells volumes apart (a copy gets a creation time of its own). The volume
+    // serial number would do that too on Windows, but Wine makes one up per drive letter.
+    UniqueFile file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (file && ::GetFileInformationByHandle(file.get(), &info)) {
+        const std::uint64_t index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+        const std::uint64_t created = (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
+                                      info.ftCreationTime.dwLowDateTime;
+        return Hex(index, 16) + L"-" + Hex(created, 16);
+    }
+    // A file that cannot be opened (it was deleted while running, say): its path, without case.
     std::uint64_t hash = 14695981039346656037ull;
-    for (wchar_t c : MapCase(modulePath, LCMAP_UPPERCASE)) {
+    for (wchar_t c : MapCase(path, LCMAP_UPPERCASE)) {
         hash ^= static_cast<std::uint16_t>(c);
         hash *= 1099511628211ull;
     }
-    wchar_t hex[17];
-    for (int i = 15; i >= 0; --i, hash >>= 4) hex[i] = L"0123456789abcdef"[hash & 0xF];
-    hex[16] = L'\0';
-    return std::wstring(L"Local\\Nimbrel.Instance.") + hex;
+    return L"path-" + Hex(hash, 16);
+}
+
+std::wstring InstanceMutexName(const std::wstring& modulePath) {
+    // "Another copy" is another process of the same program file in the same logon session:
+    // the Local namespace is per session, so another user's copy, or a copy in another Steam
+    // folder, runs undisturbed.
+    return L"Local\\Nimbrel.Instance." + ProgramFileIdentity(modulePath);
+}
+
+bool ClaimInstance(const std::wstring& mutexName, UniqueProcess& mark) {
+    mark.reset(::CreateMutexW(nullptr, FALSE, mutexName.c_str()));
+    const DWORD error = ::GetLastError();
+    // A first copy that runs elevated owns a mutex this copy may not open: it runs all the same.
+    return error == ERROR_ALREADY_EXISTS || (!mark && error == ERROR_ACCESS_DENIED);
 }
 
 Win32Runtime::Win32Runtime(HINSTANCE instance) : modulePath_(ModulePath()) {
-    instanceMutex_.reset(::CreateMutexW(nullptr, FALSE, InstanceMutexName(modulePath_).c_str()));
-    prevInstance_ = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    prevInstance_ = ClaimInstance(InstanceMutexName(modulePath_), instanceMutex_);
     window_ = std::make_unique<Win32Window>(instance, title_);
 }
 
@@ -203,7 +271,8 @@ std::wstring Win32Runtime::CommandText() { return ArgumentsOf(::GetCommandLineW(
 
 std::wstring Win32Runtime::WindowsFolder() {
     wchar_t folder[MAX_PATH];
-    const UINT length = ::GetWindowsDirectoryW(folder, MAX_PATH);
+    // The shared Windows folder: on a Remote Desktop host the per-user one holds no explorer.exe.
+    const UINT length = ::GetSystemWindowsDirectoryW(folder, MAX_PATH);
     return std::wstring(folder, length < MAX_PATH ? length : 0);
 }
 
@@ -229,9 +298,10 @@ std::wstring Win32Runtime::Dir(const std::wstring& path) {
 }
 
 std::string Win32Runtime::ReadFileBytes(const std::wstring& path) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    HeldFileWait wait;
+    UniqueFile file(OpenFile(wait, path, GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN));
     if (!file) ThrowLastError(path);
     LARGE_INTEGER size;
     if (!::GetFileSizeEx(file.get(), &size)) ThrowLastError(path);
@@ -241,8 +311,10 @@ std::string Win32Runtime::ReadFileBytes(const std::wstring& path) {
     while (read < content.size()) {
         DWORD done = 0;
         if (!::ReadFile(file.get(), content.data() + read, static_cast<DWORD>(content.size() - read),
-                        &done, nullptr))
+                        &done, nullptr)) {
+            if (wait.Again(::GetLastError())) continue;  // a range another program has locked
             ThrowLastError(path);
+        }
         if (done == 0) break;  // the file shrank while we read it
         read += done;
     }
@@ -256,23 +328,28 @@ void Win32Runtime::ReplaceFileBytes(const std::wstring& path, const std::string&
     // Checked here because a rename would go straight through a read-only file.
     if (attributes & FILE_ATTRIBUTE_READONLY)
         throw errors::PathFileAccess(path + L" is read-only; it was left unchanged.");
+    HeldFileWait wait;
     {
-        // Fail now, before writing anything, when another program holds the file or we may not
-        // replace it.
-        UniqueFile probe(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, 0, nullptr));
+        // Fail now, before writing anything, when another program keeps holding the file or we
+        // may not replace it.
+        UniqueFile probe(OpenFile(wait, path, GENERIC_WRITE | DELETE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, 0));
         if (!probe) ThrowLastError(path);
     }
     const std::wstring temporary = path + kTempSuffix;
     try {
-        WriteNewFile(temporary, content);
+        WriteNewFile(wait, temporary, content);
         constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
         if (attributes & kKept) ::SetFileAttributesW(temporary.c_str(), attributes & kKept);
-        if (!::MoveFileExW(temporary.c_str(), path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            ThrowLastError(path);
+        // The original is untouched up to this one step. A scanner that opened the new file,
+        // or the original since the check, shows as a sharing violation or access denied.
+        while (!::MoveFileExW(temporary.c_str(), path.c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            const DWORD error = ::GetLastError();
+            if (!wait.Again(error, true)) throw ErrorFromWin32(error, path);
+        }
     } catch (...) {
         ::DeleteFileW(temporary.c_str());
         throw;

@@ -72,7 +72,12 @@ std::wstring ModulePath();
 std::wstring ArgumentsOf(const std::wstring& commandLine);
 // Our error for a failed system call, by its Windows error code.
 RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail);
+// What tells one file from every other, whatever path reaches it: its file index and creation
+// time, in hex; a hash of the path when the file cannot be opened.
+std::wstring ProgramFileIdentity(const std::wstring& path);
 // The name of the kernel object that marks a running copy of the program file at modulePath.
 std::wstring InstanceMutexName(const std::wstring& modulePath);
+// Creates (or opens) the mark named mutexName into mark; true when another copy made it first.
+bool ClaimInstance(const std::wstring& mutexName, UniqueProcess& mark);
 
 }  // namespace platform

@@ -94,7 +94,13 @@ void Win32Window::Load(const FormDesign& design) {
         controls_.push_back(::CreateWindowExW(
             0, button ? L"BUTTON" : L"STATIC", control.text.c_str(), style, 0, 0, 0, 0, form_,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance_, nullptr));
+        if (control.takesFocus && !focusControl_) focusControl_ = controls_.back();
     }
+    // Outside a dialog a button answers Space only; Enter presses it too, as in the classic
+    // forms runtime.
+    if (focusControl_)
+        buttonProc_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(
+            focusControl_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FocusButtonProc)));
     Layout(CurrentDpi());
 }
 
@@ -129,11 +135,7 @@ void Win32Window::Layout(UINT dpi) {
 void Win32Window::Show() {
     ::ShowWindow(form_, SW_SHOW);
     ::UpdateWindow(form_);
-    for (std::size_t i = 0; i < controls_.size(); ++i)
-        if (design_.controls[i].takesFocus) {
-            ::SetFocus(controls_[i]);
-            break;
-        }
+    if (focusControl_) ::SetFocus(focusControl_);
 }
 
 void Win32Window::SetCaption(const std::wstring& caption) {
@@ -191,6 +193,11 @@ LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
         Layout(HIWORD(wParam));
         return 0;
     }
+    case WM_SETFOCUS:
+        // Activation (after a box, Alt-Tab, a hand-over) gives the focus to the form itself;
+        // the one control that can hold it takes it over, so the keyboard keeps working.
+        if (focusControl_) ::SetFocus(focusControl_);
+        return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
@@ -219,6 +226,17 @@ void Win32Window::DrawLabel(const ControlDesign& label, HDC dc, const RECT& area
         top += metrics.tmHeight;
     }
     ::SelectObject(dc, oldFont);
+}
+
+LRESULT CALLBACK Win32Window::FocusButtonProc(HWND button, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(::GetParent(button), GWLP_USERDATA));
+    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
+        ::SendMessageW(::GetParent(button), WM_COMMAND,
+                       MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        return 0;
+    }
+    return ::CallWindowProcW(self->buttonProc_, button, message, wParam, lParam);
 }
 
 LRESULT CALLBACK Win32Window::AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

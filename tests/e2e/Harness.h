@@ -95,6 +95,22 @@ private:
     ULONGLONG startedAt_ = 0;
 };
 
+// A drive letter of the Wine prefix that maps to folder while the object lives, made the way
+// winecfg makes one: a link in the prefix's dosdevices folder. Programs started from then on
+// see the files under folder by that letter.
+class DriveLink {
+public:
+    DriveLink(wchar_t letter, const std::wstring& folder);
+    ~DriveLink();
+    DriveLink(const DriveLink&) = delete;
+    DriveLink& operator=(const DriveLink&) = delete;
+    bool Made() const;
+
+private:
+    std::wstring root_;
+    std::string link_;
+};
+
 // Base of every end-to-end test: afterwards, no stray box is left hanging (one is pressed
 // and reported) and no program the test started keeps running.
 class EndToEnd : public ::testing::Test {

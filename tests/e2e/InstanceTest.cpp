@@ -50,6 +50,29 @@ TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything)
     EXPECT_EQ(first.WaitForExit(10000), 0u);
 }
 
+TEST_F(Instance, TheSameProgramFileReachedThroughASecondDriveLetterIsAnotherCopy) {
+    SteamFolder steam(L"Steam-sdrive");
+    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
+    Launcher first(steam.Nimbrel(), L"", steam.Path() + L"\\config");  // waits at its Steam box
+    const auto box = first.WaitForBox();
+    ASSERT_TRUE(box);
+    const FILETIME before = LastWriteTime(steam.LoginUsers());
+
+    // Drive S: maps to the Steam folder from now on: Wine links the letter in the prefix.
+    DriveLink drive(L's', steam.Path());
+    ASSERT_TRUE(drive.Made());
+    Launcher second(L"S:\\Nimbrel.exe", L"", L"S:\\");
+    EXPECT_EQ(second.WaitForExit(5000), 0u);
+    EXPECT_FALSE(second.WaitForForm(0));
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n");
+    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())));
+    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+
+    PressOk(box->window);
+    EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+    EXPECT_EQ(first.WaitForExit(10000), 0u);
+}
+
 TEST_F(Instance, CopiesOfDifferentProgramFilesRunSideBySide) {
     SteamFolder one(L"Steam-one");
     SteamFolder two(L"Steam-two");

@@ -125,6 +125,26 @@ TEST_F(Startup, FileThatCannotBeReplacedIsLeftUntouchedAndTheErrorShown) {
     }
 }
 
+TEST_F(Startup, AFileThatAnotherProgramHoldsForAMomentIsWaitedOut) {
+    SteamFolder steam(L"Steam-scanned");
+    const std::string original = Fixture("sample-steambackup.vdf");
+    steam.WriteLoginUsers(original);
+    // As a virus scanner does: open for reading, sharing reads only, from just before the start.
+    HANDLE scanner = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    ::Sleep(700);
+    EXPECT_EQ(steam.ReadLoginUsers(), original) << "nothing was written while the file was held";
+    ::CloseHandle(scanner);
+    EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+    EXPECT_FALSE(nimbrel.WaitForBox(0)) << "no box";
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
+    EXPECT_EQ(steam.ReadLoginUsers(), Offline(original));
+    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+}
+
 TEST_F(Startup, AFolderInPlaceOfTheFileIsReportedNotTouched) {
     SteamFolder steam(L"Steam-dir");
     ::CreateDirectoryW(steam.LoginUsers().c_str(), nullptr);

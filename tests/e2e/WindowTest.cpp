@@ -90,6 +90,38 @@ TEST_F(Window, ClosingTheWindowEndsTheProgram) {
     EXPECT_LT(::GetTickCount64() - closedAt, 1500u);
 }
 
+TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
+    struct Case { const wchar_t* name; WORD key; bool afterBox; };
+    for (const Case c : {Case{L"space", VK_SPACE, false}, Case{L"enter after a box", VK_RETURN, true}}) {
+        SCOPED_TRACE(Utf8(c.name));
+        SteamFolder steam(std::wstring(L"Steam-keys-") + (c.afterBox ? L"enter" : L"space"));
+        steam.WriteLoginUsers("");
+        // Started elsewhere, the run stops at the Steam box first; closing it hands the
+        // activation, and with it the focus, back to the form.
+        Launcher nimbrel(steam.Nimbrel(), L"", c.afterBox ? steam.Path() + L"\\config" : steam.Path());
+        if (c.afterBox) {
+            const auto box = nimbrel.WaitForBox();
+            ASSERT_TRUE(box);
+            PressOk(box->window);
+        }
+        HWND form = nimbrel.WaitForForm();
+        ASSERT_NE(form, nullptr);
+        ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));  // the timed exit is pending
+        ::SetForegroundWindow(form);
+        ASSERT_TRUE(WaitUntil(2000, [&] { return ::GetForegroundWindow() == form; }));
+        INPUT keys[2] = {};
+        for (INPUT& key : keys) {
+            key.type = INPUT_KEYBOARD;
+            key.ki.wVk = c.key;
+        }
+        keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        const ULONGLONG pressedAt = ::GetTickCount64();
+        ASSERT_EQ(::SendInput(2, keys, sizeof(INPUT)), 2u);
+        EXPECT_EQ(nimbrel.WaitForExit(5000), 0u);
+        EXPECT_LT(::GetTickCount64() - pressedAt, 1000u) << "ended by the key, not by the timer";
+    }
+}
+
 TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
     SteamFolder steam(L"Steam-explorer");
     steam.WriteLoginUsers("");

@@ -31,13 +31,14 @@ class NimbrelExe(unittest.TestCase):
                     data = language.data.struct
                     cls.resources[(kind.id, name.id)] = cls.pe.get_data(data.OffsetToData, data.Size)
 
-    def test_is_a_32_bit_gui_program_with_aslr_and_dep(self):
+    def test_is_a_32_bit_gui_program_with_aslr_dep_and_terminal_server_awareness(self):
         self.assertEqual(self.pe.FILE_HEADER.Machine, 0x14C)
         self.assertEqual(self.pe.OPTIONAL_HEADER.Magic, 0x10B)
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 2)
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         self.assertTrue(flags & 0x0040, 'DYNAMIC_BASE')
         self.assertTrue(flags & 0x0100, 'NX_COMPAT')
+        self.assertTrue(flags & 0x8000, 'TERMINAL_SERVER_AWARE')
         self.assertEqual(self.pe.FILE_HEADER.TimeDateStamp, 0, 'no link time stamp')
 
     def test_imports_only_system_dlls(self):

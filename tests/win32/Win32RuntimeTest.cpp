@@ -12,6 +12,7 @@
 
 namespace fs = std::filesystem;
 using platform::RuntimeError;
+using platform::UniqueProcess;
 using platform::Win32Runtime;
 
 namespace {
@@ -46,6 +47,12 @@ int ErrorNumber(const std::function<void()>& action) {
         return error.Number();
     }
     return 0;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    return out;
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
@@ -103,6 +110,26 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
     }
 }
 
+TEST(ReplaceFileBytes, ALeftoverOfAnInterruptedRunNeverBlocksTheNextOne) {
+    // What a run killed between the attributes and the rename leaves: the new file, already
+    // hidden and system like the original; or one somebody made read-only.
+    for (const DWORD leftover : {DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+                                 DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY}}) {
+        SCOPED_TRACE(leftover);
+        const std::wstring folder = Scratch(L"leftover");
+        const std::wstring file = folder + L"\\loginusers.vdf";
+        Write(file, "original");
+        ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        Write(file + L".nimbrel-tmp", "half of an earlier ru");
+        ::SetFileAttributesW((file + L".nimbrel-tmp").c_str(), leftover);
+        EXPECT_EQ(ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); }), 0);
+        EXPECT_EQ(Read(file), "replaced");
+        EXPECT_EQ(::GetFileAttributesW(file.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+                  DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
+        EXPECT_THAT(FilesIn(folder), ::testing::ElementsAre(L"loginusers.vdf"));
+    }
+}
+
 TEST(ReadFileBytes, ReadsEveryByteAndRaisesForMissingFiles) {
     const std::wstring folder = Scratch(L"read");
     const std::string bytes("a\0b\r\nc\xe4", 7);
@@ -153,6 +180,46 @@ TEST(AppFacts, PathExeNameArgumentsAndPreviousInstance) {
     Win32Runtime second(::GetModuleHandleW(nullptr));
     EXPECT_FALSE(Runtime().AppPrevInstance());
     EXPECT_TRUE(second.AppPrevInstance());
+}
+
+TEST(AppFacts, OneProgramFileIsOneCopyHoweverItsPathIsSpelled) {
+    const std::wstring module = platform::ModulePath();
+    const std::wstring identity = platform::ProgramFileIdentity(module);
+    wchar_t shortPath[MAX_PATH];
+    const DWORD shortLength = ::GetShortPathNameW(module.c_str(), shortPath, MAX_PATH);
+    ASSERT_GT(shortLength, 0u);
+    const std::wstring folder = module.substr(0, module.rfind(L'\\'));
+    const std::wstring name = module.substr(module.rfind(L'\\'));
+    for (const std::wstring& spelling : {std::wstring(shortPath, shortLength), folder + L"\\.\\" + name,
+                                         Runtime().UCase(module)}) {
+        SCOPED_TRACE(Narrow(spelling));
+        EXPECT_EQ(platform::ProgramFileIdentity(spelling), identity);
+    }
+    // A copy is another program file, even beside the original and byte for byte the same.
+    const std::wstring copy = Scratch(L"identity") + L"\\copy.exe";
+    ASSERT_TRUE(::CopyFileW(module.c_str(), copy.c_str(), FALSE));
+    EXPECT_NE(platform::ProgramFileIdentity(copy), identity);
+}
+
+TEST(AppFacts, AFirstCopyWhoseMarkThisCopyMayNotOpenStillCountsAsAnotherCopy) {
+    // An elevated first copy's mutex, as a copy without elevation meets it: its security lets
+    // nobody in (an empty access list).
+    ACL emptyAcl;
+    ASSERT_TRUE(::InitializeAcl(&emptyAcl, sizeof emptyAcl, ACL_REVISION));
+    SECURITY_DESCRIPTOR descriptor;
+    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyAcl, FALSE);
+    SECURITY_ATTRIBUTES security{sizeof security, &descriptor, FALSE};
+    const std::wstring name = L"Local\\Nimbrel.Test.Denied";
+    UniqueProcess first(::CreateMutexW(&security, FALSE, name.c_str()));
+    ASSERT_TRUE(first);
+    UniqueProcess mark;
+    EXPECT_TRUE(platform::ClaimInstance(name, mark));
+    EXPECT_FALSE(mark) << "the mutex really was denied, as it is to a copy without elevation";
+
+    UniqueProcess fresh, again;
+    EXPECT_FALSE(platform::ClaimInstance(L"Local\\Nimbrel.Test.Fresh", fresh));
+    EXPECT_TRUE(platform::ClaimInstance(L"Local\\Nimbrel.Test.Fresh", again));
 }
 
 TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOne) {
