@@ -12,7 +12,10 @@ namespace platform {
 
 class Win32Window;
 
-// The runtime services on Win32: wide APIs throughout, decisions left to the callers.
+// The runtime services on Win32: wide APIs throughout, decisions left to the callers. One
+// file for each thing served: Win32Runtime.cpp (this application: its facts, window, boxes and
+// messages), Win32Files.cpp, Win32Processes.cpp, Win32OtherWindows.cpp (other programs' windows
+// and key sending).
 class Win32Runtime : public Runtime {
 public:
     explicit Win32Runtime(HINSTANCE instance);
@@ -72,6 +75,8 @@ std::wstring ModulePath();
 std::wstring ArgumentsOf(const std::wstring& commandLine);
 // Our error for a failed system call, by its Windows error code.
 RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail);
+// Raises the error of the last failed system call, naming detail.
+[[noreturn]] void ThrowLastError(const std::wstring& detail);
 // What tells one file from every other, whatever path reaches it: its file index and creation
 // time, in hex; a hash of the path when the file cannot be opened.
 std::wstring ProgramFileIdentity(const std::wstring& path);

@@ -1,0 +1,83 @@
+// Processes: starting a program, the toolhelp walk, ending a process.
+#include "platform/Win32Runtime.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+
+// The lookup reads process names in the ANSI code page on purpose; name the ANSI functions.
+#undef Process32First
+#undef Process32Next
+
+namespace platform {
+namespace {
+
+std::wstring AnsiToWide(const char* text, int length) {
+    if (length <= 0) return {};
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text, length, wide.data(), size);
+    return wide;
+}
+
+ProcessEntry ToEntry(const tagPROCESSENTRY32& record) {
+    ProcessEntry entry;
+    entry.th32ProcessID = record.th32ProcessID;
+    const void* nul = std::memchr(record.szExeFile, 0, sizeof record.szExeFile);
+    const int length = nul ? static_cast<int>(static_cast<const char*>(nul) - record.szExeFile)
+                           : static_cast<int>(sizeof record.szExeFile);
+    entry.exeFile = AnsiToWide(record.szExeFile, length);
+    return entry;
+}
+
+}  // namespace
+
+void Win32Runtime::Shell(const std::wstring& program, const std::wstring& arguments,
+                         int windowStyle) {
+    std::wstring commandLine = L"\"" + program + L"\"" + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(windowStyle == kMinimizedFocus ? SW_SHOWMINIMIZED
+                                                                           : SW_SHOWNORMAL);
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &started))
+        ThrowLastError(program);
+    UniqueProcess process(started.hProcess);
+    UniqueProcess thread(started.hThread);
+}
+
+Handle Win32Runtime::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
+    return reinterpret_cast<Handle>(::CreateToolhelp32Snapshot(flags, processId));
+}
+
+bool Win32Runtime::ProcessFirst(Handle snapshot, ProcessEntry& entry) {
+    tagPROCESSENTRY32 record{};
+    record.dwSize = sizeof record;  // 296: the ANSI record
+    if (!::Process32First(reinterpret_cast<HANDLE>(snapshot), &record)) return false;
+    entry = ToEntry(record);
+    return true;
+}
+
+bool Win32Runtime::ProcessNext(Handle snapshot, ProcessEntry& entry) {
+    tagPROCESSENTRY32 record{};
+    record.dwSize = sizeof record;
+    if (!::Process32Next(reinterpret_cast<HANDLE>(snapshot), &record)) return false;
+    entry = ToEntry(record);
+    return true;
+}
+
+Handle Win32Runtime::OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) {
+    return reinterpret_cast<Handle>(::OpenProcess(access, inheritHandle, processId));
+}
+
+bool Win32Runtime::TerminateProcess(Handle process, std::uint32_t exitCode) {
+    return ::TerminateProcess(reinterpret_cast<HANDLE>(process), exitCode) != FALSE;
+}
+
+bool Win32Runtime::CloseHandle(Handle handle) {
+    return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;
+}
+
+}  // namespace platform
