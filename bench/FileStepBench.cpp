@@ -2,6 +2,7 @@
 // copy of the same file, interleaved; and the peak memory of one step on the largest file.
 // Usage: file_step_bench [peak]
 #include <windows.h>
+// After windows.h, which it needs.
 #include <psapi.h>
 
 #include <algorithm>
@@ -22,14 +23,17 @@ using bench::WriteBytes;
 std::string Synthetic(std::size_t size) {
     std::string text = "\"users\"\n{\n";
     for (unsigned n = 1; text.size() < size; ++n)
-        text += "\t\"7656119800" + std::to_string(1000000 + n) + "\"\n\t{\n\t\t\"AccountName\"\t\t\"user" +
-                std::to_string(n) + "\"\n\t\t\"RememberPassword\"\t\t\"1\"\n\t\t\"WantsOfflineMode\"\t\t\"0\"\n"
-                "\t\t\"SkipOfflineModeWarning\"\t\t\"0\"\n\t\t\"Timestamp\"\t\t\"1735587881\"\n\t}\n";
+        text +=
+            "\t\"7656119800" + std::to_string(1000000 + n) +
+            "\"\n\t{\n\t\t\"AccountName\"\t\t\"user" + std::to_string(n) +
+            "\"\n\t\t\"RememberPassword\"\t\t\"1\"\n\t\t\"WantsOfflineMode\"\t\t\"0\"\n"
+            "\t\t\"SkipOfflineModeWarning\"\t\t\"0\"\n\t\t\"Timestamp\"\t\t\"1735587881\"\n\t}\n";
     return text + "}\n";
 }
 
 std::string ReadFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
     LARGE_INTEGER size;
     ::GetFileSizeEx(file, &size);
     std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
@@ -60,17 +64,19 @@ int main(int argc, char** argv) {
         std::string text = runtime.ReadFileBytes(file);
         loginusers::RewriteOfflineFlags(text, loginusers::kFlagOff, loginusers::kFlagOn);
         runtime.ReplaceFileBytes(file, text);
-        std::printf("peak working set: %.1f MB for a %.1f MB file (%.2fx); %.1f MB before the step\n",
-                    (WorkingSet(true) - before) / 1048576.0, text.size() / 1048576.0,
-                    static_cast<double>(WorkingSet(true) - before) / static_cast<double>(text.size()),
-                    before / 1048576.0);
+        std::printf(
+            "peak working set: %.1f MB for a %.1f MB file (%.2fx); %.1f MB before the step\n",
+            (WorkingSet(true) - before) / 1048576.0, text.size() / 1048576.0,
+            static_cast<double>(WorkingSet(true) - before) / static_cast<double>(text.size()),
+            before / 1048576.0);
         ::DeleteFileW(file.c_str());
         return 0;
     }
 
     std::printf("%10s %12s %12s %8s %12s %12s %12s\n", "size", "step ms", "copy ms", "ratio",
                 "read ms", "rewrite ms", "replace ms");
-    for (const std::size_t size : {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
+    for (const std::size_t size :
+         {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
         WriteBytes(file, Synthetic(size), true);
         std::vector<double> step, plain, reading, rewriting, replacing;
         bool offline = true;
@@ -79,7 +85,8 @@ int main(int argc, char** argv) {
             double start = Now();
             std::string text = runtime.ReadFileBytes(file);
             const double read = Now();
-            loginusers::RewriteOfflineFlags(text, offline ? loginusers::kFlagOff : loginusers::kFlagOn,
+            loginusers::RewriteOfflineFlags(text,
+                                            offline ? loginusers::kFlagOff : loginusers::kFlagOn,
                                             offline ? loginusers::kFlagOn : loginusers::kFlagOff);
             const double rewritten = Now();
             runtime.ReplaceFileBytes(file, text);
@@ -94,8 +101,9 @@ int main(int argc, char** argv) {
             plain.push_back(Now() - start);
         }
         const double s = Median(step) * 1000, c = Median(plain) * 1000;
-        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f %12.2f\n", ReadFile(file).size(), s, c, s / c,
-                    Median(reading) * 1000, Median(rewriting) * 1000, Median(replacing) * 1000);
+        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f %12.2f\n", ReadFile(file).size(), s, c,
+                    s / c, Median(reading) * 1000, Median(rewriting) * 1000,
+                    Median(replacing) * 1000);
     }
     ::DeleteFileW(file.c_str());
     ::DeleteFileW(copy.c_str());

@@ -31,7 +31,9 @@ std::string Synthetic(std::size_t size) {
     return text + "}\n";
 }
 
-std::string Input(std::int64_t size) { return size == 0 ? RealFile() : Synthetic(static_cast<std::size_t>(size)); }
+std::string Input(std::int64_t size) {
+    return size == 0 ? RealFile() : Synthetic(static_cast<std::size_t>(size));
+}
 
 void Rewrite(benchmark::State& state) {
     std::string text = Input(state.range(0));

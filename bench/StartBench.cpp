@@ -42,7 +42,9 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::atoi(argv[1]) : 11;
     std::string loginUsers = kLoginUsers;
     if (argc > 2 && std::string(argv[2]) == "unchanged")
-        for (auto at = loginUsers.find("\"0\""); at != std::string::npos; at = loginUsers.find("\"0\"")) loginUsers[at + 1] = '1';
+        for (auto at = loginUsers.find("\"0\""); at != std::string::npos;
+             at = loginUsers.find("\"0\""))
+            loginUsers[at + 1] = '1';
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     std::vector<Candidate> candidates = {{"Nimbrel.exe", L"", FromUnix(NIMBREL_EXE), {}},
@@ -56,7 +58,8 @@ int main(int argc, char** argv) {
         const std::wstring exe = candidate.folder + L"\\Launcher.exe";
         ::CopyFileW(candidate.exe.c_str(), exe.c_str(), FALSE);
         candidate.exe = exe;
-        ::CopyFileW(FromUnix(NIMBREL_FAKE_STEAM).c_str(), (candidate.folder + L"\\Steam.exe").c_str(), FALSE);
+        ::CopyFileW(FromUnix(NIMBREL_FAKE_STEAM).c_str(),
+                    (candidate.folder + L"\\Steam.exe").c_str(), FALSE);
         WriteBytes(candidate.folder + L"\\steam-lifetime.txt", "100", false);
     }
     for (int round = 0; round < rounds + 1; ++round) {  // the first round only warms up
@@ -69,10 +72,12 @@ int main(int argc, char** argv) {
             startup.cb = sizeof startup;
             PROCESS_INFORMATION started{};
             const double start = Now();
-            if (!::CreateProcessW(candidate.exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                  nullptr, candidate.folder.c_str(), &startup, &started))
+            if (!::CreateProcessW(candidate.exe.c_str(), commandLine.data(), nullptr, nullptr,
+                                  FALSE, 0, nullptr, candidate.folder.c_str(), &startup, &started))
                 return 1;
-            while (::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES && Now() - start < 10) ::Sleep(0);
+            while (::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                   Now() - start < 10)
+                ::Sleep(0);
             const double elapsed = Now() - start;
             if (round > 0) candidate.times.push_back(elapsed);
             // Nimbrel would wait two seconds for its timer; it has done its part.
@@ -87,7 +92,7 @@ int main(int argc, char** argv) {
     for (const Candidate& candidate : candidates)
         std::printf("  %-24s %8.1f ms\n", candidate.name, Median(candidate.times) * 1000);
     const double nimbrel = Median(candidates[0].times);
-    std::printf("  Nimbrel / (a) = %.2f, Nimbrel / (b) = %.2f\n", nimbrel / Median(candidates[1].times),
-                nimbrel / Median(candidates[2].times));
+    std::printf("  Nimbrel / (a) = %.2f, Nimbrel / (b) = %.2f\n",
+                nimbrel / Median(candidates[1].times), nimbrel / Median(candidates[2].times));
     return 0;
 }

@@ -39,7 +39,8 @@ bool IsKeyLine(const std::string& line) {
            line.find("SkipOfflineModeWarning") != std::string::npos;
 }
 
-std::string ReplaceEvery(const std::string& text, const std::string& find, const std::string& replace) {
+std::string ReplaceEvery(const std::string& text, const std::string& find,
+                         const std::string& replace) {
     std::string out;
     std::size_t from = 0;
     for (std::size_t at = text.find(find); at != std::string::npos; at = text.find(find, from)) {
@@ -52,7 +53,8 @@ std::string ReplaceEvery(const std::string& text, const std::string& find, const
 std::string Oracle(const std::string& file, const std::string& find, const std::string& replace) {
     std::string out;
     for (const Line& line : SplitLines(file))
-        out += (IsKeyLine(line.text) ? ReplaceEvery(line.text, find, replace) : line.text) + line.end;
+        out +=
+            (IsKeyLine(line.text) ? ReplaceEvery(line.text, find, replace) : line.text) + line.end;
     return out;
 }
 
@@ -90,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(before.size() == after.size());
     for (std::size_t i = 0; i < before.size(); ++i) {
         Check(before[i].end == after[i].end);
-        if (before[i].text.find(replace) == std::string::npos) Check(before[i].text == after[i].text);
+        if (before[i].text.find(replace) == std::string::npos)
+            Check(before[i].text == after[i].text);
     }
     return 0;
 }

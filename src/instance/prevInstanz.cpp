@@ -15,10 +15,10 @@ using platform::ResumeNext;
 // test; a window of that class bearing our title still counts, as it always has.
 constexpr char kWindowClass[] = "ThunderRT5Form";
 constexpr wchar_t kHandOverTitle[] = L"#$#";
-constexpr int kRestore = 9;                // SW_RESTORE
-constexpr std::int32_t kTopmost = -1;      // HWND_TOPMOST
-constexpr std::int32_t kNotTopmost = -2;   // HWND_NOTOPMOST
-constexpr unsigned kNoSizeNoMove = 3;      // SWP_NOSIZE | SWP_NOMOVE
+constexpr int kRestore = 9;               // SW_RESTORE
+constexpr std::int32_t kTopmost = -1;     // HWND_TOPMOST
+constexpr std::int32_t kNotTopmost = -2;  // HWND_NOTOPMOST
+constexpr unsigned kNoSizeNoMove = 3;     // SWP_NOSIZE | SWP_NOMOVE
 
 std::string Ansi(const std::wstring& text) {
     // Titles go to FindWindowA as ANSI; ours are ASCII, anything else becomes '?'.
@@ -35,9 +35,9 @@ void ActivatePrevInstance(platform::Runtime& runtime, const std::wstring& keys1,
     bool prevInstance = false;
     std::int32_t found = 0;
     bool decided = ResumeNext([&] { prevInstance = runtime.AppPrevInstance(); });
-    decided = ResumeNext([&] {
-                  found = runtime.FindWindowA(kWindowClass, Ansi(runtime.AppTitle()));
-              }) && decided;
+    decided =
+        ResumeNext([&] { found = runtime.FindWindowA(kWindowClass, Ansi(runtime.AppTitle())); }) &&
+        decided;
     // A failure while deciding counts as "another copy": the guarded branch runs.
     if (decided && found <= 0 && !prevInstance) return;
 

@@ -8,8 +8,8 @@ namespace {
 
 // Both key names contain this; searching for it alone skips non-key lines at memchr speed.
 constexpr std::string_view kCommonPart = "OfflineMode";
-constexpr std::string_view kWantsPrefix = "Wants";       // "WantsOfflineMode"
-constexpr std::string_view kSkipPrefix = "Skip";         // "SkipOfflineModeWarning"
+constexpr std::string_view kWantsPrefix = "Wants";  // "WantsOfflineMode"
+constexpr std::string_view kSkipPrefix = "Skip";    // "SkipOfflineModeWarning"
 constexpr std::string_view kSkipSuffix = "Warning";
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }

@@ -25,7 +25,7 @@ struct ControlDesign {
     std::wstring text;
     bool takesFocus = false;
     bool hasForeColor = false;
-    std::uint32_t foreColorRgb = 0;  // 0x00BBGGRR, as COLORREF
+    std::uint32_t foreColorRgb = 0;      // 0x00BBGGRR, as COLORREF
     std::function<void()> onClick = {};  // empty: the control handles no click
 };
 

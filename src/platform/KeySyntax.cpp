@@ -11,13 +11,13 @@ namespace {
 // Virtual-key codes, as the platform numbers them.
 const std::map<std::wstring, std::uint16_t>& SpecialKeys() {
     static const std::map<std::wstring, std::uint16_t> keys = {
-        {L"BACKSPACE", 0x08}, {L"BS", 0x08},      {L"BKSP", 0x08},    {L"BREAK", 0x03},
-        {L"CAPSLOCK", 0x14},  {L"DELETE", 0x2E},  {L"DEL", 0x2E},     {L"DOWN", 0x28},
-        {L"END", 0x23},       {L"ENTER", 0x0D},   {L"ESC", 0x1B},     {L"HELP", 0x2F},
-        {L"HOME", 0x24},      {L"INSERT", 0x2D},  {L"INS", 0x2D},     {L"LEFT", 0x25},
-        {L"NUMLOCK", 0x90},   {L"PGDN", 0x22},    {L"PGUP", 0x21},    {L"PRTSC", 0x2C},
-        {L"RIGHT", 0x27},     {L"SCROLLLOCK", 0x91}, {L"TAB", 0x09},  {L"UP", 0x26},
-        {L"ADD", 0x6B},       {L"SUBTRACT", 0x6D}, {L"MULTIPLY", 0x6A}, {L"DIVIDE", 0x6F},
+        {L"BACKSPACE", 0x08}, {L"BS", 0x08},         {L"BKSP", 0x08},     {L"BREAK", 0x03},
+        {L"CAPSLOCK", 0x14},  {L"DELETE", 0x2E},     {L"DEL", 0x2E},      {L"DOWN", 0x28},
+        {L"END", 0x23},       {L"ENTER", 0x0D},      {L"ESC", 0x1B},      {L"HELP", 0x2F},
+        {L"HOME", 0x24},      {L"INSERT", 0x2D},     {L"INS", 0x2D},      {L"LEFT", 0x25},
+        {L"NUMLOCK", 0x90},   {L"PGDN", 0x22},       {L"PGUP", 0x21},     {L"PRTSC", 0x2C},
+        {L"RIGHT", 0x27},     {L"SCROLLLOCK", 0x91}, {L"TAB", 0x09},      {L"UP", 0x26},
+        {L"ADD", 0x6B},       {L"SUBTRACT", 0x6D},   {L"MULTIPLY", 0x6A}, {L"DIVIDE", 0x6F},
     };
     return keys;
 }
@@ -44,7 +44,9 @@ private:
         case L'%': return ParseModified(shift, control, true);
         case L'~': return AddKey(0x0D, shift, control, alt);
         case L'{': return ParseBraces(shift, control, alt);
-        case L'(': case L')': case L'}': Invalid();
+        case L'(':
+        case L')':
+        case L'}': Invalid();
         default: return AddCharacter(c, shift, control, alt);
         }
     }
@@ -86,7 +88,8 @@ private:
             const std::wstring number = upper.substr(1);
             if (number.find_first_not_of(L"0123456789") == std::wstring::npos) {
                 const int n = std::stoi(number);
-                if (n >= 1 && n <= 16) return AddKey(static_cast<std::uint16_t>(0x6F + n), shift, control, alt);
+                if (n >= 1 && n <= 16)
+                    return AddKey(static_cast<std::uint16_t>(0x6F + n), shift, control, alt);
             }
         }
         Invalid();

@@ -16,8 +16,8 @@ struct KeyStroke {
 
     bool operator==(const KeyStroke& other) const {
         return isCharacter == other.isCharacter && virtualKey == other.virtualKey &&
-               character == other.character && shift == other.shift &&
-               control == other.control && alt == other.alt;
+               character == other.character && shift == other.shift && control == other.control &&
+               alt == other.alt;
     }
 };
 

@@ -88,7 +88,8 @@ public:
     virtual Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) = 0;
     virtual bool ProcessFirst(Handle snapshot, ProcessEntry& entry) = 0;
     virtual bool ProcessNext(Handle snapshot, ProcessEntry& entry) = 0;
-    virtual Handle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) = 0;
+    virtual Handle OpenProcess(std::uint32_t access, bool inheritHandle,
+                               std::uint32_t processId) = 0;
     virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
 };

@@ -11,7 +11,9 @@ class RuntimeError : public std::runtime_error {
 public:
     RuntimeError(int number, const std::wstring& description, std::wstring detail = {})
         : std::runtime_error("run-time error " + std::to_string(number)),
-          number_(number), description_(description), detail_(std::move(detail)) {}
+          number_(number),
+          description_(description),
+          detail_(std::move(detail)) {}
 
     int Number() const noexcept { return number_; }
     const std::wstring& Description() const noexcept { return description_; }
@@ -29,13 +31,27 @@ struct ProgramEnd {};
 
 // The error texts the program can raise, under their classic numbers.
 namespace errors {
-inline RuntimeError FileNotFound(std::wstring detail = {}) { return {53, L"File not found", std::move(detail)}; }
-inline RuntimeError PermissionDenied(std::wstring detail = {}) { return {70, L"Permission denied", std::move(detail)}; }
-inline RuntimeError PathFileAccess(std::wstring detail = {}) { return {75, L"Path/File access error", std::move(detail)}; }
-inline RuntimeError PathNotFound(std::wstring detail = {}) { return {76, L"Path not found", std::move(detail)}; }
-inline RuntimeError DiskFull(std::wstring detail = {}) { return {61, L"Disk full", std::move(detail)}; }
-inline RuntimeError DeviceIo(std::wstring detail = {}) { return {57, L"Device I/O error", std::move(detail)}; }
-inline RuntimeError InvalidCall(std::wstring detail = {}) { return {5, L"Invalid procedure call or argument", std::move(detail)}; }
+inline RuntimeError FileNotFound(std::wstring detail = {}) {
+    return {53, L"File not found", std::move(detail)};
+}
+inline RuntimeError PermissionDenied(std::wstring detail = {}) {
+    return {70, L"Permission denied", std::move(detail)};
+}
+inline RuntimeError PathFileAccess(std::wstring detail = {}) {
+    return {75, L"Path/File access error", std::move(detail)};
+}
+inline RuntimeError PathNotFound(std::wstring detail = {}) {
+    return {76, L"Path not found", std::move(detail)};
+}
+inline RuntimeError DiskFull(std::wstring detail = {}) {
+    return {61, L"Disk full", std::move(detail)};
+}
+inline RuntimeError DeviceIo(std::wstring detail = {}) {
+    return {57, L"Device I/O error", std::move(detail)};
+}
+inline RuntimeError InvalidCall(std::wstring detail = {}) {
+    return {5, L"Invalid procedure call or argument", std::move(detail)};
+}
 inline RuntimeError OutOfMemory() { return {7, L"Out of memory"}; }
 }  // namespace errors
 
@@ -52,8 +68,8 @@ inline std::wstring DecimalText(int number) {
 
 // The text of the error box: the classic two lines, then what was affected, if known.
 inline std::wstring ErrorBoxText(const RuntimeError& error) {
-    std::wstring text = L"Run-time error '" + DecimalText(error.Number()) + L"':\r\n\r\n" +
-                        error.Description();
+    std::wstring text =
+        L"Run-time error '" + DecimalText(error.Number()) + L"':\r\n\r\n" + error.Description();
     if (!error.Detail().empty()) text += L"\r\n\r\n" + error.Detail();
     return text;
 }

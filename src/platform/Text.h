@@ -2,8 +2,8 @@
 
 #include <functional>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 

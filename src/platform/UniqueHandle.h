@@ -39,7 +39,7 @@ struct NullIsInvalid {
 struct MinusOneIsInvalid {
     static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
 };
-using UniqueProcess = UniqueHandle<NullIsInvalid>;    // OpenProcess, CreateProcessW, CreateMutexW
-using UniqueFile = UniqueHandle<MinusOneIsInvalid>;   // CreateFileW
+using UniqueProcess = UniqueHandle<NullIsInvalid>;   // OpenProcess, CreateProcessW, CreateMutexW
+using UniqueFile = UniqueHandle<MinusOneIsInvalid>;  // CreateFileW
 
 }  // namespace platform

@@ -36,7 +36,8 @@ private:
 HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWORD share,
                 DWORD disposition, DWORD flags) {
     while (true) {
-        HANDLE file = ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+        HANDLE file =
+            ::CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = ::GetLastError();
         if (!wait.Again(error)) {
@@ -55,7 +56,8 @@ void WriteNewFile(HeldFileWait& wait, const std::wstring& path, const std::strin
     if (!file) ThrowLastError(path);
     std::size_t written = 0;
     while (written < content.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 24));
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 24));
         DWORD done = 0;
         if (!::WriteFile(file.get(), content.data() + written, chunk, &done, nullptr) || done == 0)
             ThrowLastError(path);
@@ -71,7 +73,8 @@ std::wstring Win32Runtime::Dir(const std::wstring& path) {
     WIN32_FIND_DATAW found;
     HANDLE search = ::FindFirstFileW(path.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return {};
-    constexpr DWORD kNotNormal = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+    constexpr DWORD kNotNormal =
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
     std::wstring name;
     do {
         if ((found.dwFileAttributes & kNotNormal) == 0) {
@@ -96,8 +99,8 @@ std::string Win32Runtime::ReadFileBytes(const std::wstring& path) {
     std::size_t read = 0;
     while (read < content.size()) {
         DWORD done = 0;
-        if (!::ReadFile(file.get(), content.data() + read, static_cast<DWORD>(content.size() - read),
-                        &done, nullptr)) {
+        if (!::ReadFile(file.get(), content.data() + read,
+                        static_cast<DWORD>(content.size() - read), &done, nullptr)) {
             if (wait.Again(::GetLastError())) continue;  // a range another program has locked
             ThrowLastError(path);
         }

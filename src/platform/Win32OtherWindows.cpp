@@ -8,9 +8,7 @@
 namespace platform {
 namespace {
 
-HWND ToWindow(std::int32_t window) {
-    return reinterpret_cast<HWND>(static_cast<INT_PTR>(window));
-}
+HWND ToWindow(std::int32_t window) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(window)); }
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
     reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
@@ -81,8 +79,8 @@ void Win32Runtime::SendKeys(const std::wstring& keys) {
         if (stroke.control) AddInput(inputs, VK_CONTROL, 0, true);
         if (stroke.shift) AddInput(inputs, VK_SHIFT, 0, true);
     }
-    if (!inputs.empty() &&
-        ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) != inputs.size())
+    if (!inputs.empty() && ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(),
+                                       sizeof(INPUT)) != inputs.size())
         throw errors::InvalidCall(L"The keys could not be sent.");
 }
 
@@ -95,8 +93,8 @@ void Win32Runtime::ShowWindowAsync(std::int32_t window, int command) {
     ::ShowWindowAsync(ToWindow(window), command);
 }
 
-void Win32Runtime::SetWindowPos(std::int32_t window, std::int32_t insertAfter, int x, int y,
-                                int cx, int cy, unsigned flags) {
+void Win32Runtime::SetWindowPos(std::int32_t window, std::int32_t insertAfter, int x, int y, int cx,
+                                int cy, unsigned flags) {
     ::SetWindowPos(ToWindow(window), ToWindow(insertAfter), x, y, cx, cy, flags);
 }
 

@@ -38,8 +38,8 @@ void Win32Runtime::Shell(const std::wstring& program, const std::wstring& argume
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(windowStyle == kMinimizedFocus ? SW_SHOWMINIMIZED
-                                                                           : SW_SHOWNORMAL);
+    startup.wShowWindow =
+        static_cast<WORD>(windowStyle == kMinimizedFocus ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
     PROCESS_INFORMATION started{};
     if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &started))
@@ -68,7 +68,8 @@ bool Win32Runtime::ProcessNext(Handle snapshot, ProcessEntry& entry) {
     return true;
 }
 
-Handle Win32Runtime::OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) {
+Handle Win32Runtime::OpenProcess(std::uint32_t access, bool inheritHandle,
+                                 std::uint32_t processId) {
     return reinterpret_cast<Handle>(::OpenProcess(access, inheritHandle, processId));
 }
 

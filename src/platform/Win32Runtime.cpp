@@ -37,7 +37,8 @@ std::wstring Hex(std::uint64_t value, int digits) {
 std::wstring ModulePath() {
     std::wstring path(MAX_PATH, L'\0');
     while (true) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (length < path.size()) {
             path.resize(length);
             return path;
@@ -64,7 +65,8 @@ RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail) {
     case ERROR_INVALID_NAME:
     case ERROR_BAD_NETPATH: return errors::PathNotFound(detail);
     case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return errors::PermissionDenied(detail + L" is in use by another program.");
+    case ERROR_LOCK_VIOLATION:
+        return errors::PermissionDenied(detail + L" is in use by another program.");
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT: return errors::PathFileAccess(detail);
     case ERROR_DISK_FULL:
@@ -76,9 +78,7 @@ RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail) {
     }
 }
 
-void ThrowLastError(const std::wstring& detail) {
-    throw ErrorFromWin32(::GetLastError(), detail);
-}
+void ThrowLastError(const std::wstring& detail) { throw ErrorFromWin32(::GetLastError(), detail); }
 
 std::wstring ProgramFileIdentity(const std::wstring& path) {
     // The file itself, not the text of its path: a junction, a subst or mapped drive letter or
@@ -162,9 +162,13 @@ std::wstring Win32Runtime::WindowsFolder() {
     return std::wstring(folder, length < MAX_PATH ? length : 0);
 }
 
-std::wstring Win32Runtime::LCase(const std::wstring& text) { return MapCase(text, LCMAP_LOWERCASE); }
+std::wstring Win32Runtime::LCase(const std::wstring& text) {
+    return MapCase(text, LCMAP_LOWERCASE);
+}
 
-std::wstring Win32Runtime::UCase(const std::wstring& text) { return MapCase(text, LCMAP_UPPERCASE); }
+std::wstring Win32Runtime::UCase(const std::wstring& text) {
+    return MapCase(text, LCMAP_UPPERCASE);
+}
 
 void Win32Runtime::ShowForm() { window_->Show(); }
 

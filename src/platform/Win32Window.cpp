@@ -37,13 +37,14 @@ UINT SystemDpi() {
 HFONT CreateMessageFont(UINT dpi) {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
-    static const auto forDpi = UserFunction<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
+    static const auto forDpi =
+        UserFunction<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
     if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
         return ::CreateFontIndirectW(&metrics.lfMessageFont);
     }
     ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    metrics.lfMessageFont.lfHeight =
-        ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+    metrics.lfMessageFont.lfHeight = ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
+                                              static_cast<int>(SystemDpi()));
     return ::CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
@@ -56,8 +57,8 @@ Win32Window::Win32Window(HINSTANCE instance, const std::wstring& appTitle) : ins
     appClass.hInstance = instance;
     appClass.lpszClassName = kAppClass;
     ::RegisterClassExW(&appClass);
-    app_ = ::CreateWindowExW(0, kAppClass, appTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr,
-                             nullptr, instance, this);
+    app_ = ::CreateWindowExW(0, kAppClass, appTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                             instance, this);
 }
 
 Win32Window::~Win32Window() {
@@ -74,9 +75,9 @@ void Win32Window::Load(const FormDesign& design) {
     formClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     formClass.lpszClassName = design_.className.c_str();
     formClass.hIcon = ::LoadIconW(instance_, MAKEINTRESOURCEW(design_.iconResourceId));
-    formClass.hIconSm = static_cast<HICON>(::LoadImageW(
-        instance_, MAKEINTRESOURCEW(design_.iconResourceId), IMAGE_ICON,
-        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    formClass.hIconSm = static_cast<HICON>(
+        ::LoadImageW(instance_, MAKEINTRESOURCEW(design_.iconResourceId), IMAGE_ICON,
+                     ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
     ::RegisterClassExW(&formClass);
 
     // Owned by the application window, so activating that window can bring this one forward.
@@ -90,10 +91,12 @@ void Win32Window::Load(const FormDesign& design) {
         if (button) style |= BS_PUSHBUTTON | (control.takesFocus ? WS_TABSTOP : 0);
         // Labels draw their own text: the wrapping must drop the blanks where a line breaks,
         // on every version of the system alike.
-        else style |= SS_OWNERDRAW | (control.onClick ? SS_NOTIFY : 0);
+        else
+            style |= SS_OWNERDRAW | (control.onClick ? SS_NOTIFY : 0);
         controls_.push_back(::CreateWindowExW(
             0, button ? L"BUTTON" : L"STATIC", control.text.c_str(), style, 0, 0, 0, 0, form_,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance_, nullptr));
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + i)), instance_,
+            nullptr));
         if (control.takesFocus && !focusControl_) focusControl_ = controls_.back();
     }
     // Outside a dialog a button answers Space only; Enter presses it too, as in the classic
@@ -125,7 +128,8 @@ void Win32Window::Layout(UINT dpi) {
     font_ = font;
 
     RECT frame{0, 0, ToPixels(design_.clientWidth, dpi), ToPixels(design_.clientHeight, dpi)};
-    static const auto adjustForDpi = UserFunction<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
+    static const auto adjustForDpi =
+        UserFunction<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
     if (!adjustForDpi || !adjustForDpi(&frame, kFormStyle, FALSE, kFormExStyle, dpi))
         ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
     ::SetWindowPos(form_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
@@ -148,14 +152,17 @@ void Win32Window::SetTimerEnabled(FormTimer timer, bool enabled) {
     for (std::size_t i = 0; i < design_.timers.size(); ++i) {
         if (design_.timers[i].id != timer) continue;
         const UINT_PTR id = kFirstTimerId + i;
-        if (enabled) ::SetTimer(form_, id, design_.timers[i].intervalMs, nullptr);
-        else ::KillTimer(form_, id);
+        if (enabled)
+            ::SetTimer(form_, id, design_.timers[i].intervalMs, nullptr);
+        else
+            ::KillTimer(form_, id);
     }
 }
 
 LRESULT CALLBACK Win32Window::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -198,11 +205,8 @@ LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
         // the one control that can hold it takes it over, so the keyboard keeps working.
         if (focusControl_) ::SetFocus(focusControl_);
         return 0;
-    case WM_DESTROY:
-        ::PostQuitMessage(0);
-        return 0;
-    default:
-        return ::DefWindowProcW(form_, message, wParam, lParam);
+    case WM_DESTROY: ::PostQuitMessage(0); return 0;
+    default: return ::DefWindowProcW(form_, message, wParam, lParam);
     }
 }
 
@@ -229,11 +233,13 @@ void Win32Window::DrawLabel(const ControlDesign& label, HDC dc, const RECT& area
 }
 
 LRESULT CALLBACK Win32Window::FocusButtonProc(HWND button, UINT message, WPARAM wParam,
-                                             LPARAM lParam) {
-    auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(::GetParent(button), GWLP_USERDATA));
+                                              LPARAM lParam) {
+    auto* self =
+        reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(::GetParent(button), GWLP_USERDATA));
     if (message == WM_KEYDOWN && wParam == VK_RETURN) {
         ::SendMessageW(::GetParent(button), WM_COMMAND,
-                       MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
+                       MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(button));
         return 0;
     }
     return ::CallWindowProcW(self->buttonProc_, button, message, wParam, lParam);
@@ -241,7 +247,8 @@ LRESULT CALLBACK Win32Window::FocusButtonProc(HWND button, UINT message, WPARAM 
 
 LRESULT CALLBACK Win32Window::AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));

@@ -28,7 +28,8 @@ public:
 private:
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK FocusButtonProc(HWND button, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK FocusButtonProc(HWND button, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
     LRESULT HandleForm(UINT message, WPARAM wParam, LPARAM lParam);
     void Layout(UINT dpi);
     void DrawLabel(const ControlDesign& label, HDC dc, const RECT& area) const;
@@ -39,8 +40,8 @@ private:
     HWND form_ = nullptr;
     HFONT font_ = nullptr;
     FormDesign design_;
-    std::vector<HWND> controls_;  // in the order of design_.controls
-    HWND focusControl_ = nullptr;  // the one control that takes the keyboard focus
+    std::vector<HWND> controls_;    // in the order of design_.controls
+    HWND focusControl_ = nullptr;   // the one control that takes the keyboard focus
     WNDPROC buttonProc_ = nullptr;  // its own window procedure, under ours
 };
 

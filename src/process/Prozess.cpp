@@ -7,7 +7,7 @@ namespace {
 
 using platform::ResumeNext;
 
-constexpr std::uint32_t kSnapProcess = 0x2;      // TH32CS_SNAPPROCESS
+constexpr std::uint32_t kSnapProcess = 0x2;       // TH32CS_SNAPPROCESS
 constexpr std::uint32_t kProcessTerminate = 0x1;  // PROCESS_TERMINATE
 constexpr std::uint32_t kKilledExitCode = 1;
 

@@ -42,9 +42,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t cwd[MAX_PATH * 4];
     const DWORD cwdLength = ::GetCurrentDirectoryW(MAX_PATH * 4, cwd);
     const std::string line = std::to_string(::GetCurrentProcessId()) + "\t" +
-                             Utf8(::GetCommandLineW()) + "\t" + Utf8(std::wstring(cwd, cwdLength)) + "\n";
-    HANDLE log = ::CreateFileW((folder + L"\\steam-log.txt").c_str(), FILE_APPEND_DATA,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+                             Utf8(::GetCommandLineW()) + "\t" + Utf8(std::wstring(cwd, cwdLength)) +
+                             "\n";
+    HANDLE log =
+        ::CreateFileW((folder + L"\\steam-log.txt").c_str(), FILE_APPEND_DATA,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
     DWORD written = 0;
     ::WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     ::CloseHandle(log);

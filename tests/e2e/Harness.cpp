@@ -54,9 +54,11 @@ std::string Utf8(const std::wstring& text) {
 }
 
 std::wstring Widen(const std::string& utf8) {
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
+    const int size =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(), size);
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), static_cast<int>(utf8.size()), out.data(),
+                          size);
     return out;
 }
 
@@ -105,7 +107,8 @@ std::vector<WindowInfo> TopLevelWindows(DWORD processId) {
         DWORD owner = 0;
         ::GetWindowThreadProcessId(window, &owner);
         if (processId != 0 && owner != processId) continue;
-        found.push_back({window, ClassOf(window), TextOf(window), owner, ::IsWindowVisible(window) != FALSE});
+        found.push_back(
+            {window, ClassOf(window), TextOf(window), owner, ::IsWindowVisible(window) != FALSE});
     }
     return found;
 }
@@ -121,8 +124,10 @@ std::vector<DWORD> ProcessesNamed(const std::wstring& imageName) {
     if (snapshot == INVALID_HANDLE_VALUE) return ids;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry))
-        if (::lstrcmpiW(entry.szExeFile, imageName.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+         more = ::Process32NextW(snapshot, &entry))
+        if (::lstrcmpiW(entry.szExeFile, imageName.c_str()) == 0)
+            ids.push_back(entry.th32ProcessID);
     ::CloseHandle(snapshot);
     return ids;
 }
@@ -156,7 +161,8 @@ bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition) {
     return true;
 }
 
-SteamFolder::SteamFolder(const std::wstring& name, bool withSteam) : path_(ScratchRoot() + L"\\" + name) {
+SteamFolder::SteamFolder(const std::wstring& name, bool withSteam)
+    : path_(ScratchRoot() + L"\\" + name) {
     ClearAttributes(path_);
     std::error_code ignored;
     fs::remove_all(path_, ignored);
@@ -179,7 +185,8 @@ std::vector<SteamFolder::Start> SteamFolder::SteamStarts() const {
     return starts;
 }
 
-std::vector<SteamFolder::Start> SteamFolder::WaitForSteamStarts(std::size_t count, DWORD timeoutMs) const {
+std::vector<SteamFolder::Start> SteamFolder::WaitForSteamStarts(std::size_t count,
+                                                                DWORD timeoutMs) const {
     WaitUntil(timeoutMs, [&] { return SteamStarts().size() >= count; });
     return SteamStarts();
 }
@@ -191,7 +198,8 @@ std::vector<std::wstring> SteamFolder::Files(const std::wstring& subfolder) cons
     return names;
 }
 
-Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir) {
+Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments,
+                   const std::wstring& workingDir) {
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -217,7 +225,8 @@ Launcher::~Launcher() {
 }
 
 std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) {
-    if (!process_ || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
+    if (!process_ || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        return std::nullopt;
     DWORD code = 0;
     ::GetExitCodeProcess(process_, &code);
     return code;
@@ -280,7 +289,8 @@ bool RunUnix(const std::string& commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started))
         return false;
     ::CloseHandle(started.hThread);
     ::CloseHandle(started.hProcess);
@@ -289,7 +299,8 @@ bool RunUnix(const std::string& commandLine) {
 
 }  // namespace
 
-DriveLink::DriveLink(wchar_t letter, const std::wstring& folder) : root_(std::wstring(1, letter) + L":\\") {
+DriveLink::DriveLink(wchar_t letter, const std::wstring& folder)
+    : root_(std::wstring(1, letter) + L":\\") {
     using UnixNameFn = char*(CDECL*)(const wchar_t*);
     const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
@@ -300,15 +311,19 @@ DriveLink::DriveLink(wchar_t letter, const std::wstring& folder) : root_(std::ws
         return;
     }
     link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(letter) + ":";
-    if (RunUnix("Z:\\bin\\ln -s " + std::string(target) + " " + link_)) WaitUntil(5000, [&] { return Made(); });
+    if (RunUnix("Z:\\bin\\ln -s " + std::string(target) + " " + link_))
+        WaitUntil(5000, [&] { return Made(); });
     ::HeapFree(::GetProcessHeap(), 0, target);
 }
 
 DriveLink::~DriveLink() {
-    if (!link_.empty() && RunUnix("Z:\\bin\\rm -f " + link_)) WaitUntil(5000, [&] { return !Made(); });
+    if (!link_.empty() && RunUnix("Z:\\bin\\rm -f " + link_))
+        WaitUntil(5000, [&] { return !Made(); });
 }
 
-bool DriveLink::Made() const { return ::GetFileAttributesW(root_.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool DriveLink::Made() const {
+    return ::GetFileAttributesW(root_.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void EndToEnd::TearDown() {
     for (DWORD id : ProcessesNamed(L"Nimbrel.exe")) {

@@ -57,7 +57,11 @@ public:
     void WriteLoginUsers(const std::string& bytes) const { WriteBytes(LoginUsers(), bytes); }
     std::string ReadLoginUsers() const { return ReadBytes(LoginUsers()); }
     // The stand-in's log: one entry per start (process id, command line, working directory).
-    struct Start { DWORD processId; std::string commandLine; std::string workingDir; };
+    struct Start {
+        DWORD processId;
+        std::string commandLine;
+        std::string workingDir;
+    };
     std::vector<Start> SteamStarts() const;
     // Waits (bounded) until the stand-in has logged at least count starts.
     std::vector<Start> WaitForSteamStarts(std::size_t count, DWORD timeoutMs = 5000) const;
@@ -70,7 +74,8 @@ private:
 // One started Nimbrel.exe. The destructor ends it if it still runs.
 class Launcher {
 public:
-    Launcher(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir);
+    Launcher(const std::wstring& exe, const std::wstring& arguments,
+             const std::wstring& workingDir);
     ~Launcher();
     Launcher(const Launcher&) = delete;
     Launcher& operator=(const Launcher&) = delete;

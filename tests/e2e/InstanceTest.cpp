@@ -40,8 +40,9 @@ TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything)
     EXPECT_THAT(steam.SteamStarts(), IsEmpty());
 
     EXPECT_TRUE(WaitUntil(2000, [&] { return !::IsIconic(form); })) << "A's window was restored";
-    EXPECT_TRUE(WaitUntil(2000, [&] { return OwnerOf(::GetForegroundWindow()) == first.ProcessId(); }))
-        << "A is the foreground program";
+    EXPECT_TRUE(WaitUntil(2000, [&] {
+        return OwnerOf(::GetForegroundWindow()) == first.ProcessId();
+    })) << "A is the foreground program";
     EXPECT_FALSE(::GetWindowLongW(form, GWL_EXSTYLE) & WS_EX_TOPMOST) << "A was left topmost";
 
     // A carries on as if nothing happened.

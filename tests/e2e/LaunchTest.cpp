@@ -34,8 +34,10 @@ TEST_F(Launch, StartsSteamOnceWithTheArgumentsAndEndsAboutTwoSecondsLater) {
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
     const ULONGLONG launchedAt = ::GetTickCount64();
-    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -Silent -Login \"A B\"");
-    EXPECT_EQ(starts[0].workingDir, Utf8(steam.Path())) << "Steam inherits the launcher's working directory";
+    EXPECT_EQ(starts[0].commandLine,
+              "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -Silent -Login \"A B\"");
+    EXPECT_EQ(starts[0].workingDir, Utf8(steam.Path()))
+        << "Steam inherits the launcher's working directory";
     EXPECT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe", 1000));
     ASSERT_EQ(nimbrel.WaitForExit(10000), 0u);
     const ULONGLONG lived = ::GetTickCount64() - launchedAt;
@@ -70,11 +72,13 @@ TEST_F(Launch, SteamMissingFromTheProgramFolderEndsThroughTheErrorBox) {
     const auto box = nimbrel.WaitForBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->title, L"Nimbrel");
-    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u) << Utf8(box->text);
+    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u)
+        << Utf8(box->text);
     EXPECT_EQ(nimbrel.Caption(), L"Loading Steam.exe");
     PressOk(box->window);
     EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\" \"1\"") << "the rewrite came before the launch";
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\" \"1\"")
+        << "the rewrite came before the launch";
     EXPECT_THAT(other.SteamStarts(), IsEmpty());
 }
 
@@ -82,7 +86,8 @@ TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
     SteamFolder steam(L"Decoy\\Steam Dir");
     steam.WriteLoginUsers("");
     const std::wstring decoyFolder = steam.Path().substr(0, steam.Path().rfind(L'\\'));
-    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (decoyFolder + L"\\Steam.exe").c_str(), FALSE);
+    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (decoyFolder + L"\\Steam.exe").c_str(),
+                FALSE);
     ::DeleteFileW((decoyFolder + L"\\steam-log.txt").c_str());
     Launcher nimbrel(steam.Nimbrel(), L"-a  b", steam.Path());
     const auto starts = steam.WaitForSteamStarts(1);
@@ -95,7 +100,8 @@ TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
 TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
     // scripts/wine-env.sh maps drive N: to an empty folder of its own.
     const std::wstring root = L"N:\\";
-    if (::GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no drive N:";
+    if (::GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES)
+        GTEST_SKIP() << "no drive N:";
     ::CreateDirectoryW(L"N:\\config", nullptr);
     WriteBytes(L"N:\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n");
     ::DeleteFileW(L"N:\\steam-log.txt");

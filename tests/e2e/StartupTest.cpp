@@ -15,7 +15,8 @@ const std::wstring kMustBe = L".exe must be in the Steam-Directory, where the st
 std::string Offline(std::string text) {
     // Independent of the product's rewrite: the two flag lines as Steam writes them.
     for (const std::string key : {"\"WantsOfflineMode\"\t\t", "\"SkipOfflineModeWarning\"\t\t"}) {
-        for (auto at = text.find(key + "\"0\""); at != std::string::npos; at = text.find(key + "\"0\"", at))
+        for (auto at = text.find(key + "\"0\""); at != std::string::npos;
+             at = text.find(key + "\"0\"", at))
             text[at + key.size() + 1] = '1';
     }
     return text;
@@ -45,7 +46,8 @@ TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
         ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
     }
     EXPECT_EQ(steam.ReadLoginUsers(), expected);
-    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers()))) << "an unchanged file is not rewritten";
+    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())))
+        << "an unchanged file is not rewritten";
 }
 
 TEST_F(Startup, KeepsCrLfLineEndsAndDoesNotGrow) {
@@ -71,7 +73,8 @@ TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->title, kCheckTitle);
     EXPECT_EQ(box->text, L"Steam.exe not found - Nimbrel" + kMustBe);
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n") << "the box comes before the rewrite";
+    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n")
+        << "the box comes before the rewrite";
     PressOk(box->window);
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
     EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
@@ -88,7 +91,8 @@ TEST_F(Startup, MissingLoginUsersFileGivesTwoBoxesEndsAndCreatesNothing) {
     PressOk(box->window);
     box = nimbrel.WaitForBoxTitled(L"Nimbrel");
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u) << Utf8(box->text);
+    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u)
+        << Utf8(box->text);
     PressOk(box->window);
     EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
     EXPECT_THAT(steam.Files(L"config"), IsEmpty());
@@ -96,7 +100,10 @@ TEST_F(Startup, MissingLoginUsersFileGivesTwoBoxesEndsAndCreatesNothing) {
 }
 
 TEST_F(Startup, FileThatCannotBeReplacedIsLeftUntouchedAndTheErrorShown) {
-    struct Case { const wchar_t* name; int number; };
+    struct Case {
+        const wchar_t* name;
+        int number;
+    };
     for (const Case c : {Case{L"read-only", 75}, Case{L"locked", 70}}) {
         SCOPED_TRACE(Utf8(c.name));
         SteamFolder steam(std::wstring(L"Steam-") + c.name);
@@ -114,13 +121,16 @@ TEST_F(Startup, FileThatCannotBeReplacedIsLeftUntouchedAndTheErrorShown) {
         const auto box = nimbrel.WaitForBox();
         ASSERT_TRUE(box);
         EXPECT_EQ(box->title, L"Nimbrel");
-        EXPECT_EQ(box->text.rfind(L"Run-time error '" + std::to_wstring(c.number) + L"'", 0), 0u) << Utf8(box->text);
-        EXPECT_NE(box->text.find(steam.LoginUsers()), std::wstring::npos) << "the box names the file";
+        EXPECT_EQ(box->text.rfind(L"Run-time error '" + std::to_wstring(c.number) + L"'", 0), 0u)
+            << Utf8(box->text);
+        EXPECT_NE(box->text.find(steam.LoginUsers()), std::wstring::npos)
+            << "the box names the file";
         PressOk(box->window);
         EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
         if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
         EXPECT_EQ(steam.ReadLoginUsers(), original);
-        EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf")) << "no temporary file left";
+        EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"))
+            << "no temporary file left";
         EXPECT_THAT(steam.SteamStarts(), IsEmpty());
     }
 }
@@ -130,8 +140,8 @@ TEST_F(Startup, AFileThatAnotherProgramHoldsForAMomentIsWaitedOut) {
     const std::string original = Fixture("sample-steambackup.vdf");
     steam.WriteLoginUsers(original);
     // As a virus scanner does: open for reading, sharing reads only, from just before the start.
-    HANDLE scanner = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+    HANDLE scanner = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     ::Sleep(700);
@@ -167,7 +177,8 @@ TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
     Launcher nimbrel(steam.Nimbrel(), L"-x \"\u00dcber \u6e38\"", steam.Path());
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
-    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x \"\u00dcber \u6e38\"");
+    EXPECT_EQ(starts[0].commandLine,
+              "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x \"\u00dcber \u6e38\"");
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
     EXPECT_EQ(steam.ReadLoginUsers(), "\"SkipOfflineModeWarning\"\t\t\"1\"\r\n");
 }

@@ -24,8 +24,9 @@ TEST_F(Switches, KillSteamEndsTheRunningClientAndStartsANewOneWithoutArguments) 
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION old{};
-    ASSERT_TRUE(::CreateProcessW((steam.Path() + L"\\Steam.exe").c_str(), commandLine.data(), nullptr,
-                                 nullptr, FALSE, 0, nullptr, steam.Path().c_str(), &startup, &old));
+    ASSERT_TRUE(::CreateProcessW((steam.Path() + L"\\Steam.exe").c_str(), commandLine.data(),
+                                 nullptr, nullptr, FALSE, 0, nullptr, steam.Path().c_str(),
+                                 &startup, &old));
     ::CloseHandle(old.hThread);
     ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
 
@@ -55,7 +56,8 @@ TEST_F(Switches, KillSteamWithNoneRunningStartsOnceWithTheRestLowerCased) {
 TEST_F(Switches, OnlineTurnsTheFlagsBackToZero) {
     SteamFolder steam(L"Steam-online");
     const std::string offline =
-        "\"users\"\n{\n\t\"1\"\n\t{\n\t\t\"WantsOfflineMode\"\t\t\"1\"\n\t\t\"SkipOfflineModeWarning\"\t\t\"1\"\n"
+        "\"users\"\n{\n\t\"1\"\n\t{"
+        "\n\t\t\"WantsOfflineMode\"\t\t\"1\"\n\t\t\"SkipOfflineModeWarning\"\t\t\"1\"\n"
         "\t\t\"MostRecent\"\t\t\"1\"\n\t}\n}\n";
     steam.WriteLoginUsers(offline);
     Launcher nimbrel(steam.Nimbrel(), L"-Online -Abc Def", steam.Path());

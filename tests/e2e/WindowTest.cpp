@@ -39,7 +39,8 @@ TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
     const char* expected = std::getenv("NIMBREL_EXPECT_DPI");
     const int dpi = expected ? std::atoi(expected) : 96;
     HDC screen = ::GetDC(nullptr);
-    ASSERT_EQ(::GetDeviceCaps(screen, LOGPIXELSY), dpi) << "the prefix is not at the DPI this run wants";
+    ASSERT_EQ(::GetDeviceCaps(screen, LOGPIXELSY), dpi)
+        << "the prefix is not at the DPI this run wants";
     ::ReleaseDC(nullptr, screen);
 
     SteamFolder steam(L"Steam-layout");
@@ -57,7 +58,11 @@ TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
 
     const auto children = ChildrenOf(form);
     ASSERT_THAT(children, SizeIs(3));
-    struct Expected { const wchar_t* className; int left, top, width, height; bool tabStop; };
+    struct Expected {
+        const wchar_t* className;
+        int left, top, width, height;
+        bool tabStop;
+    };
     const Expected design[] = {{L"Button", 3360, 120, 1095, 255, true},
                                {L"Static", 480, 1080, 3615, 255, false},
                                {L"Static", 120, 240, 4095, 615, false}};
@@ -91,14 +96,20 @@ TEST_F(Window, ClosingTheWindowEndsTheProgram) {
 }
 
 TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
-    struct Case { const wchar_t* name; WORD key; bool afterBox; };
-    for (const Case c : {Case{L"space", VK_SPACE, false}, Case{L"enter after a box", VK_RETURN, true}}) {
+    struct Case {
+        const wchar_t* name;
+        WORD key;
+        bool afterBox;
+    };
+    for (const Case c :
+         {Case{L"space", VK_SPACE, false}, Case{L"enter after a box", VK_RETURN, true}}) {
         SCOPED_TRACE(Utf8(c.name));
         SteamFolder steam(std::wstring(L"Steam-keys-") + (c.afterBox ? L"enter" : L"space"));
         steam.WriteLoginUsers("");
         // Started elsewhere, the run stops at the Steam box first; closing it hands the
         // activation, and with it the focus, back to the form.
-        Launcher nimbrel(steam.Nimbrel(), L"", c.afterBox ? steam.Path() + L"\\config" : steam.Path());
+        Launcher nimbrel(steam.Nimbrel(), L"",
+                         c.afterBox ? steam.Path() + L"\\config" : steam.Path());
         if (c.afterBox) {
             const auto box = nimbrel.WaitForBox();
             ASSERT_TRUE(box);
@@ -127,7 +138,8 @@ TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
     steam.WriteLoginUsers("");
     // A decoy Explorer.exe where a bare name would be searched first: beside the program and
     // in the working directory. It is the stand-in, so a start would show in the log.
-    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (steam.Path() + L"\\Explorer.exe").c_str(), FALSE);
+    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (steam.Path() + L"\\Explorer.exe").c_str(),
+                FALSE);
     const auto before = ProcessesNamed(L"explorer.exe");
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     HWND form = nimbrel.WaitForForm();
@@ -141,15 +153,18 @@ TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
     std::wstring started;
     WaitUntil(3000, [&] {
         for (DWORD id : ProcessesNamed(L"explorer.exe"))
-            if (std::find(before.begin(), before.end(), id) == before.end()) started = ImagePathOf(id);
+            if (std::find(before.begin(), before.end(), id) == before.end())
+                started = ImagePathOf(id);
         return !started.empty();
     });
     // Wine reports its system explorer under system32 even when started from the Windows folder.
     wchar_t windows[MAX_PATH];
     const std::wstring folder(windows, ::GetWindowsDirectoryW(windows, MAX_PATH));
     ASSERT_FALSE(started.empty()) << "no explorer.exe was started";
-    EXPECT_EQ(::CompareStringOrdinal(started.c_str(), static_cast<int>(folder.size()), folder.c_str(),
-                                     static_cast<int>(folder.size()), TRUE), CSTR_EQUAL) << Utf8(started);
+    EXPECT_EQ(::CompareStringOrdinal(started.c_str(), static_cast<int>(folder.size()),
+                                     folder.c_str(), static_cast<int>(folder.size()), TRUE),
+              CSTR_EQUAL)
+        << Utf8(started);
     EXPECT_EQ(started.find(steam.Path()), std::wstring::npos);
     EXPECT_EQ(nimbrel.Caption(), L"Loading Steam.exe") << "the click does not change the caption";
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);

@@ -15,9 +15,13 @@ inline std::string Narrow(const std::wstring& text) {
     std::string out;
     for (wchar_t c : text) {
         const auto u = static_cast<std::uint32_t>(c);
-        if (u < 0x80) out.push_back(static_cast<char>(u));
-        else if (u < 0x800) out += {char(0xC0 | (u >> 6)), char(0x80 | (u & 0x3F))};
-        else out += {char(0xE0 | (u >> 12)), char(0x80 | ((u >> 6) & 0x3F)), char(0x80 | (u & 0x3F))};
+        if (u < 0x80)
+            out.push_back(static_cast<char>(u));
+        else if (u < 0x800)
+            out += {char(0xC0 | (u >> 6)), char(0x80 | (u & 0x3F))};
+        else
+            out +=
+                {char(0xE0 | (u >> 12)), char(0x80 | ((u >> 6) & 0x3F)), char(0x80 | (u & 0x3F))};
     }
     return out;
 }
@@ -38,7 +42,10 @@ public:
         {L"C:\\Steam\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n"}};
     std::optional<platform::RuntimeError> replaceError;
 
-    struct Process { std::wstring name; std::uint32_t id; };
+    struct Process {
+        std::wstring name;
+        std::uint32_t id;
+    };
     std::vector<Process> processes = {{L"System", 4}, {L"explorer.exe", 100}};
     int steamShowsAfterLaunches = 1;  // 0: a launched Steam never shows in the process list
     std::set<std::uint32_t> unkillable;
@@ -50,7 +57,7 @@ public:
     std::map<platform::FormTimer, bool> timers;
     std::function<void()> onDoEvents;  // e.g. a click that arrives during the pass
     std::function<void()> onActivate;
-    std::set<std::string> failing;     // names of calls that raise instead
+    std::set<std::string> failing;  // names of calls that raise instead
     std::int32_t windowFound = 0;
 
     // Runs handler the way the window system would: through the form's event boundary.
@@ -73,13 +80,19 @@ public:
 
     std::wstring AppPath() override { return appPath; }
     std::wstring AppExeName() override { return exeName; }
-    std::wstring AppTitle() override { Raise("AppTitle"); return title; }
+    std::wstring AppTitle() override {
+        Raise("AppTitle");
+        return title;
+    }
     void SetAppTitle(const std::wstring& t) override {
         Record("SetAppTitle " + Narrow(t));
         Raise("SetAppTitle");
         title = t;
     }
-    bool AppPrevInstance() override { Raise("AppPrevInstance"); return prevInstance; }
+    bool AppPrevInstance() override {
+        Raise("AppPrevInstance");
+        return prevInstance;
+    }
     std::wstring CommandText() override { return commandText; }
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }
     std::wstring LCase(const std::wstring& text) override { return Map(text, towlower); }
@@ -215,7 +228,10 @@ public:
 
 private:
     struct Ended {};
-    struct Snapshot { std::vector<Process> list; std::size_t position; };
+    struct Snapshot {
+        std::vector<Process> list;
+        std::size_t position;
+    };
 
     void Record(std::string call) { calls.push_back(std::move(call)); }
     void Raise(const std::string& name) {

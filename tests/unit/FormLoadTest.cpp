@@ -20,7 +20,8 @@ const char kLoginUsersBox[] =
 std::vector<std::string> Visible(const FakeRuntime& rt) {
     std::vector<std::string> seen;
     for (const auto& call : rt.calls)
-        for (const char* prefix : {"ShowForm", "MsgBox", "ErrorBox", "Read", "Replace", "Shell", "Quit"})
+        for (const char* prefix :
+             {"ShowForm", "MsgBox", "ErrorBox", "Read", "Replace", "Shell", "Quit"})
             if (call.rfind(prefix, 0) == 0) seen.push_back(call);
     return seen;
 }
@@ -34,11 +35,13 @@ TEST(FormLoad, PlainStartFlipsTheFlagsThenLaunchesSteam) {
     EXPECT_EQ(rt.files[kLoginUsers], "\"WantsOfflineMode\"\t\t\"1\"\n");
     EXPECT_EQ(form.AppPath, L"C:\\Steam");
     EXPECT_EQ(form.LoginUsersPath, kLoginUsers);
-    EXPECT_EQ(rt.calls, (std::vector<std::string>{
-        "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe", "Dir C:\\Steam\\config\\loginusers.vdf",
-        "Read C:\\Steam\\config\\loginusers.vdf", "Replace C:\\Steam\\config\\loginusers.vdf",
-        "DoEvents", "Caption Loading Steam.exe", "Shell C:\\Steam\\Steam.exe||1", "DoEvents",
-        "Snapshot 2 0", "First", "Next", "Next", "CloseHandle 1792", "Timer Timer1 on"}));
+    EXPECT_EQ(rt.calls,
+              (std::vector<std::string>{
+                  "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe",
+                  "Dir C:\\Steam\\config\\loginusers.vdf", "Read C:\\Steam\\config\\loginusers.vdf",
+                  "Replace C:\\Steam\\config\\loginusers.vdf", "DoEvents",
+                  "Caption Loading Steam.exe", "Shell C:\\Steam\\Steam.exe||1", "DoEvents",
+                  "Snapshot 2 0", "First", "Next", "Next", "CloseHandle 1792", "Timer Timer1 on"}));
 }
 
 TEST(FormLoad, SteamMissingFromTheWorkingDirectoryCostsOneBoxAndTheRunGoesOn) {
@@ -46,7 +49,8 @@ TEST(FormLoad, SteamMissingFromTheWorkingDirectoryCostsOneBoxAndTheRunGoesOn) {
     rt.dirFinds.erase(L"steam.exe");  // started from a shortcut that starts elsewhere
     app::Form1 form(rt);
     rt.Run(form, [&] { form.Form_Load(); });
-    EXPECT_THAT(Visible(rt), ElementsAre("ShowForm", kSteamBox, "Read " + std::string("C:\\Steam\\config\\loginusers.vdf"),
+    EXPECT_THAT(Visible(rt), ElementsAre("ShowForm", kSteamBox,
+                                         "Read " + std::string("C:\\Steam\\config\\loginusers.vdf"),
                                          "Replace C:\\Steam\\config\\loginusers.vdf",
                                          "Shell C:\\Steam\\Steam.exe||1"));
 }
@@ -57,9 +61,9 @@ TEST(FormLoad, MissingLoginUsersFileGivesItsBoxThenTheErrorAndCreatesNothing) {
     rt.files.clear();
     app::Form1 form(rt);
     EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
-    EXPECT_THAT(Visible(rt), ElementsAre("ShowForm", kLoginUsersBox,
-                                         "Read C:\\Steam\\config\\loginusers.vdf",
-                                         "ErrorBox 53 File not found", "Quit 1"));
+    EXPECT_THAT(Visible(rt),
+                ElementsAre("ShowForm", kLoginUsersBox, "Read C:\\Steam\\config\\loginusers.vdf",
+                            "ErrorBox 53 File not found", "Quit 1"));
     EXPECT_THAT(rt.files, IsEmpty());
 }
 
@@ -92,7 +96,8 @@ TEST(FormLoad, NothingToChangeLeavesTheFileUnwritten) {
     app::Form1 form(rt);
     rt.Run(form, [&] { form.Form_Load(); });
     EXPECT_THAT(rt.CallsStartingWith("Replace"), IsEmpty());
-    EXPECT_THAT(rt.CallsStartingWith("DoEvents"), ::testing::SizeIs(2));  // after the file step, after the launch
+    EXPECT_THAT(rt.CallsStartingWith("DoEvents"),
+                ::testing::SizeIs(2));  // after the file step, after the launch
     EXPECT_THAT(rt.CallsStartingWith("Shell"), ::testing::SizeIs(1));
 }
 
@@ -101,7 +106,8 @@ TEST(FormLoad, AFailedWriteEndsTheProgramWithoutLaunchingSteam) {
     rt.replaceError = platform::errors::PathFileAccess(L"read-only");
     app::Form1 form(rt);
     EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
-    EXPECT_THAT(rt.CallsStartingWith("ErrorBox"), ElementsAre("ErrorBox 75 Path/File access error"));
+    EXPECT_THAT(rt.CallsStartingWith("ErrorBox"),
+                ElementsAre("ErrorBox 75 Path/File access error"));
     EXPECT_THAT(rt.CallsStartingWith("Shell"), IsEmpty());
     EXPECT_EQ(rt.calls.back(), "Quit 1");
 }
@@ -128,7 +134,8 @@ TEST(FormEvents, QuitEndsAtOnceAndTheAddressOpensTheSystemExplorerMinimised) {
     FakeRuntime rt;
     app::Form1 form(rt);
     EXPECT_FALSE(rt.Run(form, [&] { form.Label2_Click(); }));
-    EXPECT_THAT(rt.calls, ElementsAre("Shell C:\\Windows\\explorer.exe| http://www.example.org/nimbrel/|2"));
+    EXPECT_THAT(rt.calls,
+                ElementsAre("Shell C:\\Windows\\explorer.exe| http://www.example.org/nimbrel/|2"));
     EXPECT_TRUE(rt.Run(form, [&] { form.Command1_Click(); }));
     EXPECT_THAT(rt.calls, ElementsAre(::testing::_, "End", "Quit 0"));
 }

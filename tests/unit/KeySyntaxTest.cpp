@@ -26,7 +26,10 @@ KeyStroke Key(std::uint16_t vk, bool shift = false, bool control = false, bool a
 }  // namespace
 
 TEST(ParseKeys, ReadsTheClassicSyntax) {
-    struct Case { const wchar_t* keys; std::vector<KeyStroke> strokes; };
+    struct Case {
+        const wchar_t* keys;
+        std::vector<KeyStroke> strokes;
+    };
     const Case cases[] = {
         {L"ab", {Char(L'a'), Char(L'b')}},
         {L"~", {Key(0x0D)}},
@@ -35,8 +38,9 @@ TEST(ParseKeys, ReadsTheClassicSyntax) {
         {L"^%{DEL}", {Key(0x2E, false, true, true)}},
         {L"+(ab)c", {Char(L'a', true), Char(L'b', true), Char(L'c')}},
         {L"{x 3}", {Char(L'x'), Char(L'x'), Char(L'x')}},
-        {L"{+}{^}{%}{~}{(}{)}{{}{}}", {Char(L'+'), Char(L'^'), Char(L'%'), Char(L'~'), Char(L'('),
-                                       Char(L')'), Char(L'{'), Char(L'}')}},
+        {L"{+}{^}{%}{~}{(}{)}{{}{}}",
+         {Char(L'+'), Char(L'^'), Char(L'%'), Char(L'~'), Char(L'('), Char(L')'), Char(L'{'),
+          Char(L'}')}},
         {L"{F1}{F12}", {Key(0x70), Key(0x7B)}},
         {L"", {}},
     };
@@ -47,7 +51,8 @@ TEST(ParseKeys, ReadsTheClassicSyntax) {
 }
 
 TEST(ParseKeys, RejectsTextItCannotRead) {
-    for (const wchar_t* bad : {L"{ENTER", L"{NOSUCHKEY}", L"+(ab", L"a)", L"{}", L"+", L"{a x}", L"{F17}"}) {
+    for (const wchar_t* bad :
+         {L"{ENTER", L"{NOSUCHKEY}", L"+(ab", L"a)", L"{}", L"+", L"{a x}", L"{F17}"}) {
         SCOPED_TRACE(std::string(bad, bad + wcslen(bad)));
         EXPECT_THROW(ParseKeys(bad), platform::RuntimeError);
     }

@@ -28,27 +28,42 @@ std::string ReadFixture(const std::filesystem::path& path) {
 }  // namespace
 
 TEST(RewriteOfflineFlags, ChangesOnlyKeyLinesAndKeepsEveryOtherByte) {
-    struct Case { const char* name; std::string in; std::string out; std::size_t count; };
+    struct Case {
+        const char* name;
+        std::string in;
+        std::string out;
+        std::size_t count;
+    };
     const Case cases[] = {
         {"wants flag", "\"WantsOfflineMode\"\t\t\"0\"\n", "\"WantsOfflineMode\"\t\t\"1\"\n", 1},
-        {"skip flag", "\"SkipOfflineModeWarning\" \"0\"\n", "\"SkipOfflineModeWarning\" \"1\"\n", 1},
+        {"skip flag", "\"SkipOfflineModeWarning\" \"0\"\n", "\"SkipOfflineModeWarning\" \"1\"\n",
+         1},
         {"already on", "\"WantsOfflineMode\"\t\t\"1\"\n", "\"WantsOfflineMode\"\t\t\"1\"\n", 0},
-        {"zero without key", "\"RememberPassword\"\t\t\"0\"\n", "\"RememberPassword\"\t\t\"0\"\n", 0},
+        {"zero without key", "\"RememberPassword\"\t\t\"0\"\n", "\"RememberPassword\"\t\t\"0\"\n",
+         0},
         {"key in other case", "\"wantsofflinemode\"\t\"0\"\n", "\"wantsofflinemode\"\t\"0\"\n", 0},
-        {"two values on one key line", "\"0\" WantsOfflineMode \"0\"", "\"1\" WantsOfflineMode \"1\"", 2},
-        {"value on the next line stays", "\"WantsOfflineMode\"\n\"0\"\n", "\"WantsOfflineMode\"\n\"0\"\n", 0},
-        {"value before a CR stays apart", "\"0\"\r\"WantsOfflineMode\"", "\"0\"\r\"WantsOfflineMode\"", 0},
-        {"CR LF ends kept", "A\r\n\"WantsOfflineMode\" \"0\"\r\nB\r\n", "A\r\n\"WantsOfflineMode\" \"1\"\r\nB\r\n", 1},
-        {"lone CR ends kept", "\"SkipOfflineModeWarning\" \"0\"\rB\r", "\"SkipOfflineModeWarning\" \"1\"\rB\r", 1},
-        {"empty lines kept", "\n\n\"WantsOfflineMode\" \"0\"\n\n", "\n\n\"WantsOfflineMode\" \"1\"\n\n", 1},
+        {"two values on one key line", "\"0\" WantsOfflineMode \"0\"",
+         "\"1\" WantsOfflineMode \"1\"", 2},
+        {"value on the next line stays", "\"WantsOfflineMode\"\n\"0\"\n",
+         "\"WantsOfflineMode\"\n\"0\"\n", 0},
+        {"value before a CR stays apart", "\"0\"\r\"WantsOfflineMode\"",
+         "\"0\"\r\"WantsOfflineMode\"", 0},
+        {"CR LF ends kept", "A\r\n\"WantsOfflineMode\" \"0\"\r\nB\r\n",
+         "A\r\n\"WantsOfflineMode\" \"1\"\r\nB\r\n", 1},
+        {"lone CR ends kept", "\"SkipOfflineModeWarning\" \"0\"\rB\r",
+         "\"SkipOfflineModeWarning\" \"1\"\rB\r", 1},
+        {"empty lines kept", "\n\n\"WantsOfflineMode\" \"0\"\n\n",
+         "\n\n\"WantsOfflineMode\" \"1\"\n\n", 1},
         {"no final line end", "\"WantsOfflineMode\" \"0\"", "\"WantsOfflineMode\" \"1\"", 1},
         {"empty file", "", "", 0},
         {"NUL and high bytes kept", std::string("\xff\x00\"WantsOfflineMode\"\x00\"0\"\xe4", 26),
          std::string("\xff\x00\"WantsOfflineMode\"\x00\"1\"\xe4", 26), 1},
         {"no overlap", "WantsOfflineMode \"0\"0\"", "WantsOfflineMode \"1\"0\"", 1},
-        {"lookalike key does not count", "\"SkipOfflineModeWarnin\" \"0\"", "\"SkipOfflineModeWarnin\" \"0\"", 0},
+        {"lookalike key does not count", "\"SkipOfflineModeWarnin\" \"0\"",
+         "\"SkipOfflineModeWarnin\" \"0\"", 0},
         {"key name at the very start", "WantsOfflineMode\"0\"", "WantsOfflineMode\"1\"", 1},
-        {"half a key before the real one", "OfflineMode WantsOfflineMode \"0\"", "OfflineMode WantsOfflineMode \"1\"", 1},
+        {"half a key before the real one", "OfflineMode WantsOfflineMode \"0\"",
+         "OfflineMode WantsOfflineMode \"1\"", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -59,7 +74,8 @@ TEST(RewriteOfflineFlags, ChangesOnlyKeyLinesAndKeepsEveryOtherByte) {
 }
 
 TEST(RewriteOfflineFlags, OnlineSwapTurnsOnesBackAndLeavesZeros) {
-    EXPECT_EQ(Rewritten("\"WantsOfflineMode\" \"1\"\n\"SkipOfflineModeWarning\" \"0\"\n", kFlagOn, kFlagOff),
+    EXPECT_EQ(Rewritten("\"WantsOfflineMode\" \"1\"\n\"SkipOfflineModeWarning\" \"0\"\n", kFlagOn,
+                        kFlagOff),
               "\"WantsOfflineMode\" \"0\"\n\"SkipOfflineModeWarning\" \"0\"\n");
 }
 
@@ -89,7 +105,8 @@ TEST(RewriteOfflineFlags, RealWorldFilesChangeOnlyTheFlagDigits) {
             const auto lineStart = original.rfind('\n', i) + 1;
             const std::string line = original.substr(lineStart, original.find('\n', i) - lineStart);
             EXPECT_TRUE(line.find("WantsOfflineMode") != std::string::npos ||
-                        line.find("SkipOfflineModeWarning") != std::string::npos) << line;
+                        line.find("SkipOfflineModeWarning") != std::string::npos)
+                << line;
         }
         EXPECT_EQ(digits, changed);
         // A second run finds nothing more to do, and -Online restores the original.
@@ -105,13 +122,15 @@ TEST(RewriteOfflineFlags, RealWorldFilesChangeOnlyTheFlagDigits) {
 }
 
 TEST(RewriteOfflineFlags, FlipsBothFlagsOfEveryAccountInAModernFile) {
-    std::string text = ReadFixture(std::filesystem::path(NIMBREL_FIXTURES) / "sample-steambackup.vdf");
+    std::string text =
+        ReadFixture(std::filesystem::path(NIMBREL_FIXTURES) / "sample-steambackup.vdf");
     const std::size_t zerosBefore = std::count(text.begin(), text.end(), '0');
     const std::size_t changed = RewriteOfflineFlags(text, kFlagOff, kFlagOn);
     EXPECT_GE(changed, 2u);
     EXPECT_EQ(changed % 2, 0u) << "each account has both flags";
     EXPECT_NE(text.find("\"RememberPassword\"\t\t\"0\""), std::string::npos);
-    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '0')), zerosBefore - changed);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '0')),
+              zerosBefore - changed);
 }
 
 TEST(RewriteOfflineFlags, LargeFileIsRewrittenInOnePass) {

@@ -15,10 +15,15 @@ bool Activate(FakeRuntime& rt, const std::wstring& keys1 = L"", const std::wstri
     return rt.Run(form, [&] { prevInstanz::ActivatePrevInstance(rt, keys1, keys2); });
 }
 
-const std::vector<std::string> kHandOver = {
-    "FindWindowA ThunderRT5Form Nimbrel", "FindWindowA ThunderRT5Form Nimbrel",
-    "SetAppTitle #$#", "ShowWindowAsync 0 9", "SetWindowPos 0 -1 0 0 0 0 3",
-    "AppActivate Nimbrel", "SetWindowPos 0 -2 0 0 0 0 3", "End", "Quit 0"};
+const std::vector<std::string> kHandOver = {"FindWindowA ThunderRT5Form Nimbrel",
+                                            "FindWindowA ThunderRT5Form Nimbrel",
+                                            "SetAppTitle #$#",
+                                            "ShowWindowAsync 0 9",
+                                            "SetWindowPos 0 -1 0 0 0 0 3",
+                                            "AppActivate Nimbrel",
+                                            "SetWindowPos 0 -2 0 0 0 0 3",
+                                            "End",
+                                            "Quit 0"};
 
 }  // namespace
 
@@ -43,8 +48,9 @@ TEST(ActivatePrevInstance, DecidesOnEitherTestAndHandsOver) {
         FakeRuntime rt;
         rt.windowFound = 0x1234;
         EXPECT_TRUE(Activate(rt));
-        EXPECT_THAT(rt.CallsStartingWith("SetWindowPos"),
-                    ElementsAre("SetWindowPos 4660 -1 0 0 0 0 3", "SetWindowPos 4660 -2 0 0 0 0 3"));
+        EXPECT_THAT(
+            rt.CallsStartingWith("SetWindowPos"),
+            ElementsAre("SetWindowPos 4660 -1 0 0 0 0 3", "SetWindowPos 4660 -2 0 0 0 0 3"));
     }
     {
         SCOPED_TRACE("negative handle alone is not found");

@@ -18,14 +18,22 @@ std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstr
 }  // namespace
 
 TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
-    struct Case { const char* name; std::vector<FakeRuntime::Process> list; const wchar_t* search; std::int32_t id; };
+    struct Case {
+        const char* name;
+        std::vector<FakeRuntime::Process> list;
+        const wchar_t* search;
+        std::int32_t id;
+    };
     const Case cases[] = {
         {"ignores case", {{L"Steam.exe", 7}}, L"steam.exe", 7},
         {"capital search name", {{L"Steam.exe", 7}}, L"STEAM.EXE", 7},
         {"exact after partial", {{L"xsteam.exe", 1}, {L"steam.exe", 2}}, L"steam.exe", 2},
         {"exact before partial", {{L"steam.exe", 2}, {L"steam.exe.bak", 3}}, L"steam.exe", 2},
         {"first of two exact", {{L"steam.exe", 4}, {L"STEAM.EXE", 5}}, L"steam.exe", 4},
-        {"last of several partial", {{L"asteam.exe", 4}, {L"bsteam.exe", 5}, {L"x", 6}}, L"steam.exe", 5},
+        {"last of several partial",
+         {{L"asteam.exe", 4}, {L"bsteam.exe", 5}, {L"x", 6}},
+         L"steam.exe",
+         5},
         {"shorter name never matches", {{L"steam", 4}}, L"steam.exe", 0},
         {"none", {{L"explorer.exe", 4}}, L"steam.exe", 0},
         {"path cut at the last backslash", {{L"steam.exe", 8}}, L"C:\\a\\b\\steam.exe", 8},
@@ -48,7 +56,8 @@ TEST(FindProcess, WalksOneFreshSnapshotAndClosesItOnEveryExit) {
 
     rt.calls.clear();
     EXPECT_EQ(Prozess::FindProcess(rt, L"nothing.exe"), 0);
-    EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "Next", "Next", "Next", "CloseHandle 1793"));
+    EXPECT_THAT(rt.calls,
+                ElementsAre("Snapshot 2 0", "First", "Next", "Next", "Next", "CloseHandle 1793"));
 }
 
 TEST(FindProcess, FailuresAreSuppressed) {
@@ -89,10 +98,12 @@ TEST(KillProcess, OpensTerminatesWithExitCodeOneAndClosesLeavingTheIdAlone) {
     const std::int32_t id = 42;
     Prozess::KillProcess(rt, id);
     EXPECT_EQ(id, 42);
-    EXPECT_THAT(rt.calls, ElementsAre("OpenProcess 1 0 42", "TerminateProcess 65578 1", "CloseHandle 65578"));
+    EXPECT_THAT(rt.calls,
+                ElementsAre("OpenProcess 1 0 42", "TerminateProcess 65578 1", "CloseHandle 65578"));
     EXPECT_TRUE(rt.processes.empty());
 
     rt.calls.clear();  // a process that is gone: the same three calls, with no handle
     Prozess::KillProcess(rt, id);
-    EXPECT_THAT(rt.calls, ElementsAre("OpenProcess 1 0 42", "TerminateProcess 0 1", "CloseHandle 0"));
+    EXPECT_THAT(rt.calls,
+                ElementsAre("OpenProcess 1 0 42", "TerminateProcess 0 1", "CloseHandle 0"));
 }

@@ -8,7 +8,13 @@ using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
 TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
-    struct Case { const char* name; bool alreadyRunning; int showsAfter; int launches; const char* caption; };
+    struct Case {
+        const char* name;
+        bool alreadyRunning;
+        int showsAfter;
+        int launches;
+        const char* caption;
+    };
     const Case cases[] = {
         {"found after the first launch", false, 1, 1, "Loading Steam.exe"},
         {"already running", true, 0, 1, "Loading Steam.exe"},
@@ -30,13 +36,18 @@ TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
 }
 
 TEST(StartSteam, LaunchCommandKeepsInnerBlanksAndDropsOnlyTheEnds) {
-    struct Case { const wchar_t* appPath; const wchar_t* arguments; const char* launch; };
+    struct Case {
+        const wchar_t* appPath;
+        const wchar_t* arguments;
+        const char* launch;
+    };
     const Case cases[] = {
         {L"C:\\Steam", L"", "Shell C:\\Steam\\Steam.exe||1"},
         {L"C:\\Steam", L"-a", "Shell C:\\Steam\\Steam.exe| -a|1"},
         {L"C:\\Steam", L"   -a  -b   ", "Shell C:\\Steam\\Steam.exe|    -a  -b|1"},
         {L"C:\\Steam", L"\t-a", "Shell C:\\Steam\\Steam.exe| \t-a|1"},
-        {L"C:\\Program Files (x86)\\Steam", L"-a", "Shell C:\\Program Files (x86)\\Steam\\Steam.exe| -a|1"},
+        {L"C:\\Program Files (x86)\\Steam", L"-a",
+         "Shell C:\\Program Files (x86)\\Steam\\Steam.exe| -a|1"},
         {L"E:\\", L"-a", "Shell E:\\\\Steam.exe| -a|1"},
         // A folder whose name ends in blanks (reached through a \\?\\ or Unix path) is named as
         // it is, and no argument loses a character to it.

@@ -29,7 +29,12 @@ struct Launcher {
 }  // namespace
 
 TEST(Switches, AreFoundInAnyCaseAndRemovedLeavingTheRestLowerCase) {
-    struct Case { const wchar_t* arguments; const char* launch; bool online; bool kill; };
+    struct Case {
+        const wchar_t* arguments;
+        const char* launch;
+        bool online;
+        bool kill;
+    };
     const Case cases[] = {
         {L"-KillSteam -Abc Def", "Shell C:\\Steam\\Steam.exe| -abc def|1", false, true},
         {L"-KILLSTEAM -Abc", "Shell C:\\Steam\\Steam.exe| -abc|1", false, true},
@@ -48,9 +53,9 @@ TEST(Switches, AreFoundInAnyCaseAndRemovedLeavingTheRestLowerCase) {
         run.rt.files[kLoginUsers] = "WantsOfflineMode \"1\"\nSkipOfflineModeWarning \"0\"\n";
         run.Load();
         EXPECT_THAT(run.Launches(), ElementsAre(c.launch));
-        EXPECT_EQ(run.rt.files[kLoginUsers], c.online
-                      ? "WantsOfflineMode \"0\"\nSkipOfflineModeWarning \"0\"\n"
-                      : "WantsOfflineMode \"1\"\nSkipOfflineModeWarning \"1\"\n");
+        EXPECT_EQ(run.rt.files[kLoginUsers],
+                  c.online ? "WantsOfflineMode \"0\"\nSkipOfflineModeWarning \"0\"\n"
+                           : "WantsOfflineMode \"1\"\nSkipOfflineModeWarning \"1\"\n");
         EXPECT_EQ(!run.rt.CallsStartingWith("Caption KillSteam").empty(), c.kill);
     }
 }
@@ -58,11 +63,12 @@ TEST(Switches, AreFoundInAnyCaseAndRemovedLeavingTheRestLowerCase) {
 TEST(KillSteam, EndsARunningSteamOnceAndLaunchesANewOneDirectly) {
     Launcher run(L"-killsteam -killsteam", /*steamRunning=*/true);
     run.Load();
-    EXPECT_THAT(run.rt.CallsStartingWith("TerminateProcess"), ElementsAre("TerminateProcess 66313 1"));
+    EXPECT_THAT(run.rt.CallsStartingWith("TerminateProcess"),
+                ElementsAre("TerminateProcess 66313 1"));
     EXPECT_THAT(run.rt.CallsStartingWith("OpenProcess"), ElementsAre("OpenProcess 1 0 777"));
-    EXPECT_THAT(run.Captions(), ElementsAre("Caption KillSteam (Command Parameter)",
-                                            "Caption Steam Process killed",
-                                            "Caption Loading Steam.exe"));
+    EXPECT_THAT(run.Captions(),
+                ElementsAre("Caption KillSteam (Command Parameter)", "Caption Steam Process killed",
+                            "Caption Loading Steam.exe"));
     EXPECT_THAT(run.Launches(), ElementsAre("Shell C:\\Steam\\Steam.exe||1"));
 }
 
@@ -70,9 +76,9 @@ TEST(KillSteam, WithNoSteamRunningMakesNoAttemptAndNoPass) {
     Launcher run(L"-KillSteam");
     run.Load();
     EXPECT_THAT(run.rt.CallsStartingWith("OpenProcess"), IsEmpty());
-    EXPECT_THAT(run.Captions(), ElementsAre("Caption KillSteam (Command Parameter)",
-                                            "Caption Steam Process killed",
-                                            "Caption Loading Steam.exe"));
+    EXPECT_THAT(run.Captions(),
+                ElementsAre("Caption KillSteam (Command Parameter)", "Caption Steam Process killed",
+                            "Caption Loading Steam.exe"));
     // -KillSteam alone leaves nothing for -Online to look at, and Steam gets no arguments.
     EXPECT_EQ(run.form.CommandLine, L"");
     EXPECT_THAT(run.Launches(), ElementsAre("Shell C:\\Steam\\Steam.exe||1"));
@@ -121,13 +127,13 @@ TEST(InfoBox, ShowsTheUsageAfterKillSteamAndBeforeTheChecksAndKeepsTheArgument) 
         "                 http://www.example.org/nimbrel";
     std::vector<std::string> order;
     for (const auto& call : run.rt.calls)
-        if (call.rfind("MsgBox", 0) == 0 || call.rfind("Caption", 0) == 0) order.push_back(call.substr(0, 40));
+        if (call.rfind("MsgBox", 0) == 0 || call.rfind("Caption", 0) == 0)
+            order.push_back(call.substr(0, 40));
     EXPECT_THAT(run.rt.CallsStartingWith("MsgBox 64"), ElementsAre(info));
-    EXPECT_THAT(order, ElementsAre("Caption KillSteam (Command Parameter)",
-                                   "Caption Steam Process killed",
-                                   info.substr(0, 40),
-                                   "MsgBox 16 Steam.exe not found!: Steam.ex",
-                                   "Caption Loading Steam.exe"));
+    EXPECT_THAT(order,
+                ElementsAre("Caption KillSteam (Command Parameter)", "Caption Steam Process killed",
+                            info.substr(0, 40), "MsgBox 16 Steam.exe not found!: Steam.ex",
+                            "Caption Loading Steam.exe"));
     EXPECT_THAT(run.Launches(), ElementsAre("Shell C:\\Steam\\Steam.exe| x-?y|1"));
 }
 

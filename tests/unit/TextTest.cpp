@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-using ::testing::ElementsAre;
 using platform::WrapWords;
+using ::testing::ElementsAre;
 
 namespace {
 // Every character is 6 units wide, like a small fixed font.
@@ -15,7 +15,8 @@ TEST(WrapWords, TheUsageTextBreaksBeforeCommandParameter) {
     const std::wstring usage = L"Launch Steam in Offline-Mode" + std::wstring(44, L' ') +
                                L"Command Parameter: -Online, -KillSteam,  -?";
     EXPECT_THAT(WrapWords(usage, 273, Fixed),
-                ElementsAre(L"Launch Steam in Offline-Mode", L"Command Parameter: -Online, -KillSteam,  -?"));
+                ElementsAre(L"Launch Steam in Offline-Mode",
+                            L"Command Parameter: -Online, -KillSteam,  -?"));
 }
 
 TEST(WrapWords, KeepsInnerBlanksAndGivesLongWordsTheirOwnLine) {

@@ -57,7 +57,8 @@ std::string Narrow(const std::wstring& text) {
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().wstring());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().wstring());
     return names;
 }
 
@@ -81,8 +82,12 @@ TEST(ReplaceFileBytes, ReplacesTheWholeFileAndKeepsItsAttributes) {
 }
 
 TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
-    struct Case { const char* name; int number; };
-    for (const Case c : {Case{"read-only", 75}, Case{"locked", 70}, Case{"missing", 53}, Case{"folder", 75}}) {
+    struct Case {
+        const char* name;
+        int number;
+    };
+    for (const Case c :
+         {Case{"read-only", 75}, Case{"locked", 70}, Case{"missing", 53}, Case{"folder", 75}}) {
         SCOPED_TRACE(c.name);
         const std::wstring folder = Scratch(L"fail");
         const std::wstring file = folder + L"\\loginusers.vdf";
@@ -92,9 +97,11 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
         } else if (std::string(c.name) != "missing") {
             Write(file, "original");
         }
-        if (std::string(c.name) == "read-only") ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+        if (std::string(c.name) == "read-only")
+            ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
         if (std::string(c.name) == "locked")
-            lock = ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+            lock = ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
         const int number = ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); });
         if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
         if (std::string(c.name) == "folder") {
@@ -106,15 +113,17 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
         if (std::string(c.name) == "read-only" || std::string(c.name) == "locked") {
             EXPECT_EQ(Read(file), "original");
         }
-        EXPECT_EQ(FilesIn(folder).size(), std::string(c.name) == "missing" ? 0u : 1u) << "temporary file left";
+        EXPECT_EQ(FilesIn(folder).size(), std::string(c.name) == "missing" ? 0u : 1u)
+            << "temporary file left";
     }
 }
 
 TEST(ReplaceFileBytes, ALeftoverOfAnInterruptedRunNeverBlocksTheNextOne) {
     // What a run killed between the attributes and the rename leaves: the new file, already
     // hidden and system like the original; or one somebody made read-only.
-    for (const DWORD leftover : {DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
-                                 DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY}}) {
+    for (const DWORD leftover :
+         {DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+          DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY}}) {
         SCOPED_TRACE(leftover);
         const std::wstring folder = Scratch(L"leftover");
         const std::wstring file = folder + L"\\loginusers.vdf";
@@ -124,8 +133,9 @@ TEST(ReplaceFileBytes, ALeftoverOfAnInterruptedRunNeverBlocksTheNextOne) {
         ::SetFileAttributesW((file + L".nimbrel-tmp").c_str(), leftover);
         EXPECT_EQ(ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); }), 0);
         EXPECT_EQ(Read(file), "replaced");
-        EXPECT_EQ(::GetFileAttributesW(file.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
-                  DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
+        EXPECT_EQ(
+            ::GetFileAttributesW(file.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+            DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM});
         EXPECT_THAT(FilesIn(folder), ::testing::ElementsAre(L"loginusers.vdf"));
     }
 }
@@ -167,15 +177,20 @@ TEST(AppFacts, PathExeNameArgumentsAndPreviousInstance) {
     EXPECT_EQ(Runtime().AppExeName(), L"nimbrel_win32_tests");
     EXPECT_EQ(Runtime().AppTitle(), L"Nimbrel");
 
-    struct Case { const wchar_t* line; const wchar_t* arguments; };
+    struct Case {
+        const wchar_t* line;
+        const wchar_t* arguments;
+    };
     for (const Case c : {Case{L"\"C:\\A B\\n.exe\" -x  y", L"-x  y"}, Case{L"n.exe", L""},
-                         Case{L"n.exe  -x", L" -x"}, Case{L"\"C:\\n.exe\"-x", L""}, Case{L"\"C:\\n.exe\"", L""},
-                         Case{L"C:\\n.exe\t-x", L"-x"}}) {
+                         Case{L"n.exe  -x", L" -x"}, Case{L"\"C:\\n.exe\"-x", L""},
+                         Case{L"\"C:\\n.exe\"", L""}, Case{L"C:\\n.exe\t-x", L"-x"}}) {
         EXPECT_EQ(platform::ArgumentsOf(c.line), c.arguments);
     }
     // The name marks one program file, whatever the case of its path.
-    EXPECT_EQ(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"), platform::InstanceMutexName(L"c:\\steam\\NIMBREL.EXE"));
-    EXPECT_NE(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"), platform::InstanceMutexName(L"D:\\Steam\\Nimbrel.exe"));
+    EXPECT_EQ(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"),
+              platform::InstanceMutexName(L"c:\\steam\\NIMBREL.EXE"));
+    EXPECT_NE(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"),
+              platform::InstanceMutexName(L"D:\\Steam\\Nimbrel.exe"));
     Runtime();  // the first runtime of this program file holds the mark
     Win32Runtime second(::GetModuleHandleW(nullptr));
     EXPECT_FALSE(Runtime().AppPrevInstance());
@@ -190,8 +205,8 @@ TEST(AppFacts, OneProgramFileIsOneCopyHoweverItsPathIsSpelled) {
     ASSERT_GT(shortLength, 0u);
     const std::wstring folder = module.substr(0, module.rfind(L'\\'));
     const std::wstring name = module.substr(module.rfind(L'\\'));
-    for (const std::wstring& spelling : {std::wstring(shortPath, shortLength), folder + L"\\.\\" + name,
-                                         Runtime().UCase(module)}) {
+    for (const std::wstring& spelling : {std::wstring(shortPath, shortLength),
+                                         folder + L"\\.\\" + name, Runtime().UCase(module)}) {
         SCOPED_TRACE(Narrow(spelling));
         EXPECT_EQ(platform::ProgramFileIdentity(spelling), identity);
     }
@@ -223,21 +238,25 @@ TEST(AppFacts, AFirstCopyWhoseMarkThisCopyMayNotOpenStillCountsAsAnotherCopy) {
 }
 
 TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOne) {
-    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"NIMBREL_WIN32_TESTS.EXE"), static_cast<std::int32_t>(::GetCurrentProcessId()));
-    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"C:\\nowhere\\nimbrel_win32_tests.exe"), static_cast<std::int32_t>(::GetCurrentProcessId()));
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"NIMBREL_WIN32_TESTS.EXE"),
+              static_cast<std::int32_t>(::GetCurrentProcessId()));
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"C:\\nowhere\\nimbrel_win32_tests.exe"),
+              static_cast<std::int32_t>(::GetCurrentProcessId()));
     EXPECT_EQ(Prozess::FindProcess(Runtime(), L"no-such-program.exe"), 0);
 
     const std::wstring folder = Scratch(L"process");
     std::wstring standIn = L"Z:" NIMBREL_FAKE_STEAM;
-    for (auto& c : standIn) if (c == L'/') c = L'\\';
+    for (auto& c : standIn)
+        if (c == L'/') c = L'\\';
     // A name of its own, so that no other program's process can answer the lookup.
     ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"\\NimbrelProbe.exe").c_str(), FALSE));
     std::wstring commandLine = L"\"" + folder + L"\\NimbrelProbe.exe\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    ASSERT_TRUE(::CreateProcessW((folder + L"\\NimbrelProbe.exe").c_str(), commandLine.data(), nullptr, nullptr,
-                                 FALSE, 0, nullptr, folder.c_str(), &startup, &started));
+    ASSERT_TRUE(::CreateProcessW((folder + L"\\NimbrelProbe.exe").c_str(), commandLine.data(),
+                                 nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                                 &started));
     ::CloseHandle(started.hThread);
     const std::int32_t found = Prozess::FindProcess(Runtime(), L"nimbrelprobe.exe");
     EXPECT_EQ(found, static_cast<std::int32_t>(started.dwProcessId));
@@ -252,11 +271,13 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
 }
 
 TEST(Windows, ActivationByTitleAndKeySending) {
-    HWND target = ::CreateWindowExW(0, L"EDIT", L"Nimbrel key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                    50, 50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    HWND target =
+        ::CreateWindowExW(0, L"EDIT", L"Nimbrel key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
+                          50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(target, nullptr);
-    HWND other = ::CreateWindowExW(0, L"STATIC", L"Other window", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                                   400, 50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    HWND other =
+        ::CreateWindowExW(0, L"STATIC", L"Other window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 50,
+                          300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SetForegroundWindow(other);
     Runtime().DoEvents();
     Runtime().AppActivate(L"Nimbrel key");  // a title that begins with the text counts
