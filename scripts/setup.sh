@@ -21,7 +21,7 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-install_missing cmake g++ libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev \
+install_missing cmake g++ clang-format libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev \
     g++-mingw-w64-i686 wine wine32:i386 xvfb x11-utils python3 python3-pefile imagemagick
 # Where 32-bit code cannot run, the Windows suites need 64-bit Wine and an x86-64 compiler.
 if [ "$(nimbrel_wine_bits)" = 64 ]; then

@@ -19,6 +19,14 @@ run_ctest() {
     cp "$tree/Testing/Temporary/LastTest.log" "build/logs/$name.log" 2>/dev/null || true
 }
 
+echo "== formatting (clang-format, .clang-format)"
+if git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; then
+    echo "formatting: clean"
+else
+    echo "formatting: the files above differ from .clang-format; clang-format -i fixes them"
+    status=1
+fi
+
 echo "== native unit tests"
 run_ctest native build/native
 
