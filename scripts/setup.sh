@@ -23,6 +23,15 @@ install_missing() {
 
 install_missing cmake g++ clang-format libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev \
     g++-mingw-w64-i686 wine wine32:i386 xvfb x11-utils python3 python3-pefile imagemagick
+# The Windows suites run a second time in a Japanese locale (ANSI code page 932).
+install_missing locales
+if ! locale -a 2>/dev/null | grep -qix ja_jp.utf8; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+    $sudo locale-gen >/dev/null
+fi
 # Where 32-bit code cannot run, the Windows suites need 64-bit Wine and an x86-64 compiler.
 if [ "$(nimbrel_wine_bits)" = 64 ]; then
     install_missing wine64 g++-mingw-w64-x86-64-posix

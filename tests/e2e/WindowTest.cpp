@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "Harness.h"
 
@@ -34,6 +35,22 @@ std::vector<Child> ChildrenOf(HWND form) {
 int Px(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
 
 }  // namespace
+
+// The suite runs in more than one desktop configuration; each run checks it got the one it names.
+TEST(Desktop, IsTheConfigurationThisRunIsNamedFor) {
+    const char* locale = std::getenv("NIMBREL_EXPECT_LOCALE");
+    const bool japanese = locale && std::string(locale).rfind("ja_JP", 0) == 0;
+    EXPECT_EQ(::GetACP(), japanese ? 932u : 1252u);
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+    const auto getVersion = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "RtlGetVersion")));
+    ASSERT_NE(getVersion, nullptr);
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    getVersion(&version);
+    EXPECT_EQ(version.dwMajorVersion, japanese ? 6u : 10u)
+        << "Windows 7 is 6.1, Windows 10 is 10.0";
+}
 
 TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
     const char* expected = std::getenv("NIMBREL_EXPECT_DPI");
