@@ -49,10 +49,12 @@ HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWOR
 
 // Writes content to a new file at path and flushes it to disk, or raises.
 void WriteNewFile(HeldFileWait& wait, const std::wstring& path, const std::string& content) {
-    // A leftover of an interrupted run may carry the original's hidden and system attributes,
-    // or be read-only; either would make the create below fail with access denied, every time.
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     UniqueFile file(OpenFile(wait, path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    // A leftover of an interrupted run may carry the original's hidden and system attributes,
+    // or be read-only; either refuses the create with access denied, every time, until cleared.
+    if (!file && ::GetLastError() == ERROR_ACCESS_DENIED &&
+        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+        file.reset(OpenFile(wait, path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!file) ThrowLastError(path);
     std::size_t written = 0;
     while (written < content.size()) {
