@@ -1,6 +1,6 @@
 // Reference launchers for the start-to-Steam benchmark: start Steam.exe from the own folder,
 // (b) after first showing a window of Nimbrel's size, as a lower bound for any launcher that
-// shows one.
+// shows one; (c) is (b) with Nimbrel's manifest, (d) is (c) with one push button on the window.
 #include <windows.h>
 
 #include <string>
@@ -21,6 +21,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     HWND window = ::CreateWindowW(L"RefLaunch", L"Reference", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                                   nullptr, nullptr, instance, nullptr);
+#ifdef NIMBREL_REF_BUTTON
+    // With the manifest, a button comes from the common controls 6: what Nimbrel's Quit costs.
+    ::CreateWindowW(L"BUTTON", L"Quit", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 224, 8,
+                    73, 17, window, nullptr, instance, nullptr);
+#endif
     ::ShowWindow(window, SW_SHOW);
     ::UpdateWindow(window);
 #else

@@ -1,8 +1,10 @@
 // Time from spawning a launcher to the stand-in Steam.exe logging its start, under Wine:
-// Nimbrel.exe against (a) a launcher that only starts Steam and (b) one that first shows a
-// window of Nimbrel's size. Interleaved rounds; medians.
-// Usage: start_bench [rounds] [unchanged]; with "unchanged" the file already holds the offline
-// flags, so Nimbrel has nothing to write.
+// Nimbrel.exe against (a) a launcher that only starts Steam, (b) one that first shows a window
+// of Nimbrel's size, (c) the same as (b) with Nimbrel's manifest (visual styles, DPI
+// awareness), and (d) the same as (c) with one push button. Interleaved rounds; medians.
+// Usage: start_bench [rounds] [unchanged|changed] [OTHER_NIMBREL.exe]; with "unchanged" the file
+// already holds the offline flags, so Nimbrel has nothing to write; another build of Nimbrel
+// (an earlier commit's, say) runs in the same rounds as one more candidate.
 #include <windows.h>
 
 #include <algorithm>
@@ -39,7 +41,7 @@ const char kLoginUsers[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 11;
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
     std::string loginUsers = kLoginUsers;
     if (argc > 2 && std::string(argv[2]) == "unchanged")
         for (auto at = loginUsers.find("\"0\""); at != std::string::npos;
@@ -49,7 +51,13 @@ int main(int argc, char** argv) {
     ::GetTempPathW(MAX_PATH, temp);
     std::vector<Candidate> candidates = {{"Nimbrel.exe", L"", FromUnix(NIMBREL_EXE), {}},
                                          {"(a) start only", L"", FromUnix(REF_A), {}},
-                                         {"(b) window, then start", L"", FromUnix(REF_B), {}}};
+                                         {"(b) window, then start", L"", FromUnix(REF_B), {}},
+                                         {"(c) themed window, start", L"", FromUnix(REF_C), {}},
+                                         {"(d) (c) with a button", L"", FromUnix(REF_D), {}}};
+    std::wstring other;
+    if (argc > 3)
+        for (const char* c = argv[3]; *c; ++c) other += static_cast<wchar_t>(*c);
+    if (!other.empty()) candidates.push_back({"other Nimbrel.exe", L"", other, {}});
     int index = 0;
     for (Candidate& candidate : candidates) {
         candidate.folder = std::wstring(temp) + L"nimbrel-start-bench-" + std::to_wstring(index++);
@@ -92,7 +100,11 @@ int main(int argc, char** argv) {
     for (const Candidate& candidate : candidates)
         std::printf("  %-24s %8.1f ms\n", candidate.name, Median(candidate.times) * 1000);
     const double nimbrel = Median(candidates[0].times);
-    std::printf("  Nimbrel / (a) = %.2f, Nimbrel / (b) = %.2f\n",
-                nimbrel / Median(candidates[1].times), nimbrel / Median(candidates[2].times));
+    std::printf("  Nimbrel / (a) = %.2f, / (b) = %.2f, / (c) = %.2f, / (d) = %.2f\n",
+                nimbrel / Median(candidates[1].times), nimbrel / Median(candidates[2].times),
+                nimbrel / Median(candidates[3].times), nimbrel / Median(candidates[4].times));
+    if (!other.empty())
+        std::printf("  other Nimbrel / (c) = %.2f\n",
+                    Median(candidates[5].times) / Median(candidates[3].times));
     return 0;
 }

@@ -18,7 +18,7 @@ echo "== the file step: read, rewrite, atomic replace, against a plain read-then
 wine "$tree"/bench/file_step_bench.exe
 wine "$tree"/bench/file_step_bench.exe peak
 echo "== start to Steam (Wine, warm wineserver)"
-wine "$tree"/bench/start_bench.exe "${NIMBREL_BENCH_ROUNDS:-11}"
+wine "$tree"/bench/start_bench.exe "${NIMBREL_BENCH_ROUNDS:-15}"
 echo "== the executable"
 echo "Nimbrel.exe: $(stat -c %s build/win32/Nimbrel.exe) bytes"
 wine_env_stop
