@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs a Windows test program as an unprivileged user, in a Wine prefix of that user's own.
+# Root writes through read-only files (Wine maps the attribute to the Unix mode), so what a
+# read-only file refuses on Windows only shows here. Without root, this is the ordinary run.
+# Usage: wine-unprivileged-run.sh PROGRAM [ARGUMENTS...]
+set -u
+here=$(dirname "$0")
+if [ "$(id -u)" -ne 0 ]; then
+    exec "$here/wine-run.sh" "$@"
+fi
+if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
+    echo "wine-unprivileged-run.sh: start the Wine environment first (scripts/test.sh does)" >&2
+    exit 2
+fi
+user=nobody
+prefix="$NIMBREL_WINE_DIR/prefix-$user"
+mkdir -p "$prefix"
+chown "$user" "$prefix"
+chmod a+rx "$NIMBREL_WINE_DIR"
+environment=(HOME="$prefix" WINEPREFIX="$prefix" WINEARCH="$WINEARCH" WINEDEBUG=-all
+             WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
+[ -n "${WINELOADER:-}" ] && environment+=(WINELOADER="$WINELOADER" WINESERVER="$WINESERVER")
+as_user() { runuser -u "$user" -- env "${environment[@]}" "$@"; }
+as_user wine winecfg -v win10 >/dev/null 2>&1
+as_user wine "$@"
+status=$?
+as_user wineserver -k >/dev/null 2>&1
+exit $status
