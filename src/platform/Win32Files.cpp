@@ -50,12 +50,15 @@ HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWOR
 // Writes content to a new file at path and flushes it to disk, or raises.
 void WriteNewFile(HeldFileWait& wait, const std::wstring& path, const std::string& content) {
     UniqueFile file(OpenFile(wait, path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+    DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
     // A leftover of an interrupted run may carry the original's hidden and system attributes,
     // or be read-only; either refuses the create with access denied, every time, until cleared.
-    if (!file && ::GetLastError() == ERROR_ACCESS_DENIED &&
-        ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL))
+    // Without a leftover the refusal is the folder's, and that is what gets reported.
+    if (error == ERROR_ACCESS_DENIED && ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         file.reset(OpenFile(wait, path, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!file) ThrowLastError(path);
+        error = file ? ERROR_SUCCESS : ::GetLastError();
+    }
+    if (!file) throw ErrorFromWin32(error, path);
     std::size_t written = 0;
     while (written < content.size()) {
         const DWORD chunk =

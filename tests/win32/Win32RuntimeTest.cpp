@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -47,6 +48,45 @@ int ErrorNumber(const std::function<void()>& action) {
         return error.Number();
     }
     return 0;
+}
+
+// chmod on folder from Linux (Wine starts Linux programs natively), then waits until it is done.
+void SetUnixMode(const std::wstring& folder, const char* mode) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unixFolder = unixName ? unixName(folder.c_str()) : nullptr;
+    ASSERT_NE(unixFolder, nullptr) << "not under Wine";
+    const std::string target = unixFolder;
+    ::HeapFree(::GetProcessHeap(), 0, unixFolder);
+    // The handle of a Linux program does not tell when it ends, so it leaves a mark beside.
+    const std::wstring done = folder + L".done";
+    ::DeleteFileW(done.c_str());
+    const std::string script =
+        "chmod " + std::string(mode) + " " + target + " && touch " + target + ".done";
+    std::wstring command =
+        L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &started));
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    for (int i = 0; i < 250 && ::GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        ::Sleep(20);
+    ASSERT_NE(::GetFileAttributesW(done.c_str()), INVALID_FILE_ATTRIBUTES) << "chmod did not run";
+    ::DeleteFileW(done.c_str());
+}
+
+bool CanCreateIn(const std::wstring& folder) {
+    const std::wstring probe = folder + L"\\probe";
+    HANDLE created =
+        ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (created == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(created);
+    ::DeleteFileW(probe.c_str());
+    return true;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -116,6 +156,24 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
         EXPECT_EQ(FilesIn(folder).size(), std::string(c.name) == "missing" ? 0u : 1u)
             << "temporary file left";
     }
+}
+
+TEST(ReplaceFileBytes, AFolderThatMayNotBeWrittenIsReportedAsSuchAndLeftAsItWas) {
+    const std::wstring folder = Scratch(L"unwritable");
+    const std::wstring file = folder + L"\\loginusers.vdf";
+    Write(file, "original");
+    // A folder's read-only attribute means nothing on Windows, nor under Wine: the folder's own
+    // permissions are taken away, from Linux.
+    SetUnixMode(folder, "a-w");
+    if (CanCreateIn(folder)) {
+        SetUnixMode(folder, "u+w");
+        GTEST_SKIP() << "this user writes into any folder (root); the unprivileged run checks it";
+    }
+    const int number = ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); });
+    SetUnixMode(folder, "u+w");
+    EXPECT_EQ(number, 75) << "access denied, not a missing file";
+    EXPECT_EQ(Read(file), "original");
+    EXPECT_THAT(FilesIn(folder), ::testing::ElementsAre(L"loginusers.vdf"));
 }
 
 TEST(ReplaceFileBytes, ALeftoverOfAnInterruptedRunNeverBlocksTheNextOne) {
