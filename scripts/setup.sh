@@ -3,6 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine-bits.sh
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 install_missing() {
     local missing=() package
@@ -11,8 +13,6 @@ install_missing() {
             missing+=("$package")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
@@ -26,8 +26,6 @@ install_missing cmake g++ clang-format libgtest-dev libgmock-dev libbenchmark-de
 # The Windows suites run a second time in a Japanese locale (ANSI code page 932).
 install_missing locales
 if ! locale -a 2>/dev/null | grep -qix ja_jp.utf8; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
     $sudo locale-gen >/dev/null

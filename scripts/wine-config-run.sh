@@ -14,5 +14,5 @@ fi
 wine winecfg -v "$version" >/dev/null 2>&1
 LANG=$locale LC_ALL=$locale NIMBREL_EXPECT_LOCALE=$locale "$(dirname "$0")/wine-run.sh" "$@"
 status=$?
-wine winecfg -v win10 >/dev/null 2>&1
+wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
 exit $status

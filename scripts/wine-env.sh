@@ -51,8 +51,10 @@ REGEDIT4
 "ShowCrashDialog"=dword:00000000
 REG
     wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
-    # The run's default desktop reports Windows 10 (Wine's own default differs between builds).
-    wine winecfg -v win10 >/dev/null 2>&1
+    # The run's default desktop reports Windows 10 (Wine's own default differs between builds);
+    # the scripts that switch to another configuration switch back to this one.
+    export NIMBREL_WINDOWS_VERSION=win10
+    wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
     # Drive N: is an empty folder, for a Steam folder at the root of a drive.
     mkdir -p "$NIMBREL_WINE_DIR/drive-n"
     ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"

@@ -21,7 +21,7 @@ environment=(HOME="$prefix" WINEPREFIX="$prefix" WINEARCH="$WINEARCH" WINEDEBUG=
              WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
 [ -n "${WINELOADER:-}" ] && environment+=(WINELOADER="$WINELOADER" WINESERVER="$WINESERVER")
 as_user() { runuser -u "$user" -- env "${environment[@]}" "$@"; }
-as_user wine winecfg -v win10 >/dev/null 2>&1
+as_user wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
 as_user wine "$@"
 status=$?
 as_user wineserver -k >/dev/null 2>&1

@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include "WineUnix.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -280,44 +282,21 @@ bool Launcher::WaitForCaption(const std::wstring& caption, DWORD timeoutMs) {
     return WaitUntil(timeoutMs, [&] { return Caption() == caption; });
 }
 
-namespace {
-
-// Starts a Linux program of the machine; Wine runs it natively. Its process handle does not
-// tell when it ends, so callers wait for its effect.
-bool RunUnix(const std::string& commandLine) {
-    std::wstring line = Widen(commandLine);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started))
-        return false;
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
-    return true;
-}
-
-}  // namespace
-
 DriveLink::DriveLink(wchar_t letter, const std::wstring& folder)
     : root_(std::wstring(1, letter) + L":\\") {
-    using UnixNameFn = char*(CDECL*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     const char* prefix = std::getenv("WINEPREFIX");
-    char* target = unixName ? unixName(folder.c_str()) : nullptr;
-    if (!prefix || !target) {
+    const std::string target = wine::UnixPathOf(folder);
+    if (!prefix || target.empty()) {
         ADD_FAILURE() << "not under Wine: no drive letter can be linked";
         return;
     }
     link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(letter) + ":";
-    if (RunUnix("Z:\\bin\\ln -s " + std::string(target) + " " + link_))
+    if (wine::StartUnixProgram("Z:\\bin\\ln -s " + target + " " + link_))
         WaitUntil(5000, [&] { return Made(); });
-    ::HeapFree(::GetProcessHeap(), 0, target);
 }
 
 DriveLink::~DriveLink() {
-    if (!link_.empty() && RunUnix("Z:\\bin\\rm -f " + link_))
+    if (!link_.empty() && wine::StartUnixProgram("Z:\\bin\\rm -f " + link_))
         WaitUntil(5000, [&] { return !Made(); });
 }
 

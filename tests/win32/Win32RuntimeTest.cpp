@@ -4,11 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "WineUnix.h"
 #include "process/Prozess.h"
 
 namespace fs = std::filesystem;
@@ -52,27 +52,14 @@ int ErrorNumber(const std::function<void()>& action) {
 
 // chmod on folder from Linux (Wine starts Linux programs natively), then waits until it is done.
 void SetUnixMode(const std::wstring& folder, const char* mode) {
-    using UnixNameFn = char*(CDECL*)(const wchar_t*);
-    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unixFolder = unixName ? unixName(folder.c_str()) : nullptr;
-    ASSERT_NE(unixFolder, nullptr) << "not under Wine";
-    const std::string target = unixFolder;
-    ::HeapFree(::GetProcessHeap(), 0, unixFolder);
+    const std::string target = wine::UnixPathOf(folder);
+    ASSERT_FALSE(target.empty()) << "not under Wine";
     // The handle of a Linux program does not tell when it ends, so it leaves a mark beside.
     const std::wstring done = folder + L".done";
     ::DeleteFileW(done.c_str());
     const std::string script =
         "chmod " + std::string(mode) + " " + target + " && touch " + target + ".done";
-    std::wstring command =
-        L"Z:\\bin\\sh -c \"" + std::wstring(script.begin(), script.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 nullptr, &startup, &started));
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
+    ASSERT_TRUE(wine::StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\""));
     for (int i = 0; i < 250 && ::GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
         ::Sleep(20);
     ASSERT_NE(::GetFileAttributesW(done.c_str()), INVALID_FILE_ATTRIBUTES) << "chmod did not run";

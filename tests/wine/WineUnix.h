@@ -1,0 +1,43 @@
+#pragma once
+
+// What the Windows tests reach of the Linux side under Wine: a file's Linux path, and Linux
+// programs (Wine starts them natively), for what Windows itself cannot do here: link a drive
+// letter, take a folder's permissions away.
+#include <windows.h>
+
+#include <string>
+
+namespace wine {
+
+// The Linux path of a Windows path; "" when not under Wine.
+inline std::string UnixPathOf(const std::wstring& path) {
+    using UnixNameFn = char*(CDECL*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = unixName ? unixName(path.c_str()) : nullptr;
+    if (!name) return {};
+    std::string result = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+// Starts a Linux program, e.g. "Z:\\bin\\ln -s A B"; true when it started. Its process handle
+// does not tell when it ends, so callers wait for its effect.
+inline bool StartUnixProgram(const std::string& commandLine) {
+    const int size = ::MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(),
+                                           static_cast<int>(commandLine.size()), nullptr, 0);
+    std::wstring line(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), static_cast<int>(commandLine.size()),
+                          line.data(), size);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &started))
+        return false;
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return true;
+}
+
+}  // namespace wine
