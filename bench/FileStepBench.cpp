@@ -61,13 +61,17 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "peak") {
         WriteBytes(file, Synthetic(64u << 20), true);
         const std::size_t before = WorkingSet(false);
-        std::string text = runtime.ReadFileBytes(file);
-        loginusers::RewriteOfflineFlags(text, loginusers::kFlagOff, loginusers::kFlagOn);
-        runtime.ReplaceFileBytes(file, text);
+        platform::FileContent text = runtime.ReadFileBytes(file);
+        const platform::Rewrite rewrite = [](std::string& bytes) {
+            return loginusers::RewriteOfflineFlags(bytes, loginusers::kFlagOff,
+                                                   loginusers::kFlagOn) > 0;
+        };
+        rewrite(text.bytes);
+        runtime.ReplaceFileBytes(file, text, rewrite);
         std::printf(
             "peak working set: %.1f MB for a %.1f MB file (%.2fx); %.1f MB before the step\n",
-            (WorkingSet(true) - before) / 1048576.0, text.size() / 1048576.0,
-            static_cast<double>(WorkingSet(true) - before) / static_cast<double>(text.size()),
+            (WorkingSet(true) - before) / 1048576.0, text.bytes.size() / 1048576.0,
+            static_cast<double>(WorkingSet(true) - before) / static_cast<double>(text.bytes.size()),
             before / 1048576.0);
         ::DeleteFileW(file.c_str());
         return 0;
@@ -83,13 +87,16 @@ int main(int argc, char** argv) {
         const int rounds = size > (16u << 20) ? 5 : 11;
         for (int round = 0; round < rounds; ++round) {
             double start = Now();
-            std::string text = runtime.ReadFileBytes(file);
+            platform::FileContent text = runtime.ReadFileBytes(file);
             const double read = Now();
-            loginusers::RewriteOfflineFlags(text,
-                                            offline ? loginusers::kFlagOff : loginusers::kFlagOn,
-                                            offline ? loginusers::kFlagOn : loginusers::kFlagOff);
+            const platform::Rewrite rewrite = [offline](std::string& bytes) {
+                return loginusers::RewriteOfflineFlags(
+                           bytes, offline ? loginusers::kFlagOff : loginusers::kFlagOn,
+                           offline ? loginusers::kFlagOn : loginusers::kFlagOff) > 0;
+            };
+            rewrite(text.bytes);
             const double rewritten = Now();
-            runtime.ReplaceFileBytes(file, text);
+            runtime.ReplaceFileBytes(file, text, rewrite);
             step.push_back(Now() - start);
             reading.push_back(read - start);
             rewriting.push_back(rewritten - read);

@@ -102,13 +102,15 @@ void Form1::Form_Load() {
     }
     CheckFiles();
 
-    std::string loginUsers = runtime_.ReadFileBytes(LoginUsersPath);
+    platform::FileContent loginUsers = runtime_.ReadFileBytes(LoginUsersPath);
     std::string findValue(loginusers::kFlagOff);
     std::string replaceValue(loginusers::kFlagOn);
     if (!CommandLine.empty()) HandleOnline(findValue, replaceValue);
+    const auto rewrite = [&](std::string& bytes) {
+        return loginusers::RewriteOfflineFlags(bytes, findValue, replaceValue) > 0;
+    };
     // Nothing to change means nothing to write: the file keeps its bytes and its time stamp.
-    if (loginusers::RewriteOfflineFlags(loginUsers, findValue, replaceValue) > 0)
-        runtime_.ReplaceFileBytes(LoginUsersPath, loginUsers);
+    if (rewrite(loginUsers.bytes)) runtime_.ReplaceFileBytes(LoginUsersPath, loginUsers, rewrite);
     runtime_.DoEvents();
 
     if (steamProcessId != 0)
@@ -197,15 +199,6 @@ void Form1::Label2_Click() {
     if (!windows.empty() && windows.back() != L'\\') windows += L'\\';
     runtime_.Shell(windows + kExplorerFile, std::wstring(L" ") + kWebAddress,
                    platform::kMinimizedFocus);
-}
-
-void Form1::Fail(const platform::RuntimeError& error) {
-    try {
-        runtime_.ShowErrorBox(error);
-    } catch (const std::exception&) {
-        // The box is the last thing the program does; it ends either way.
-    }
-    runtime_.Quit(1);
 }
 
 }  // namespace app

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <exception>
-#include <new>
 #include <string>
 
 #include "app/Version.h"
@@ -29,20 +28,16 @@ public:
     void Timer1_Timer();
 
     // Every entry point the window system calls runs through here: End() leaves quietly, any
-    // other failure shows the error box; either way the program ends (Quit does not return),
-    // so nothing ever unwinds into the window system.
+    // other failure, whatever its type, shows the error box; either way the program ends (Quit
+    // does not return), so nothing ever unwinds into the window system.
     template <class Handler>
     void Guard(Handler&& handler) {
         try {
             handler();
         } catch (const platform::ProgramEnd&) {
             runtime_.Quit(0);
-        } catch (const platform::RuntimeError& error) {
-            Fail(error);
-        } catch (const std::bad_alloc&) {
-            Fail(platform::errors::OutOfMemory());
-        } catch (const std::exception&) {
-            Fail(platform::RuntimeError(51, L"Internal error"));
+        } catch (...) {
+            runtime_.Fail(std::current_exception());
         }
     }
 
@@ -62,7 +57,6 @@ private:
         std::wstring arguments;
     };
     Launch LaunchCommand() const;
-    void Fail(const platform::RuntimeError& error);
 
     platform::Runtime& runtime_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/FormDesign.h"
@@ -18,6 +19,27 @@ struct ProcessEntry {
     std::uint32_t th32ProcessID = 0;
     std::wstring exeFile;
 };
+
+// What tells one saved version of a file from the next: its size, its last-write time and its
+// file index (a program that saves by swapping in a new file gives it a new index).
+struct FileVersion {
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;
+    std::uint64_t index = 0;
+    friend bool operator==(const FileVersion& a, const FileVersion& b) {
+        return a.size == b.size && a.lastWrite == b.lastWrite && a.index == b.index;
+    }
+    friend bool operator!=(const FileVersion& a, const FileVersion& b) { return !(a == b); }
+};
+
+// A whole file's bytes, with the version they were read from.
+struct FileContent {
+    std::string bytes;
+    FileVersion version;
+};
+
+// Changes a file's bytes in place; false when nothing needed changing.
+using Rewrite = std::function<bool(std::string& bytes)>;
 
 inline constexpr int kMsgBoxCritical = 16;
 inline constexpr int kMsgBoxInformation = 64;
@@ -52,10 +74,14 @@ public:
     // The file's name when an ordinary file (not hidden, system or a folder) exists at path,
     // else "". Relative paths resolve against the current directory.
     virtual std::wstring Dir(const std::wstring& path) = 0;
-    // The whole file as bytes. Raises when it is missing or cannot be opened or read.
-    virtual std::string ReadFileBytes(const std::wstring& path) = 0;
-    // Replaces the file's content in one step, or raises with the file untouched.
-    virtual void ReplaceFileBytes(const std::wstring& path, const std::string& content) = 0;
+    // The whole file as bytes, as one saved version. Raises when it is missing or cannot be
+    // opened or read.
+    virtual FileContent ReadFileBytes(const std::wstring& path) = 0;
+    // Replaces the file with content.bytes in one step, or raises with the file untouched.
+    // When another program has saved the file since content.version, its new bytes are read
+    // and passed through rewrite instead; if that changes nothing, nothing is written.
+    virtual void ReplaceFileBytes(const std::wstring& path, const FileContent& content,
+                                  const Rewrite& rewrite) = 0;
 
     virtual void ShowForm() = 0;
     virtual void SetCaption(const std::wstring& caption) = 0;
@@ -74,6 +100,14 @@ public:
     // The event boundary's last acts: the error box, and leaving the process (never returns).
     virtual void ShowErrorBox(const RuntimeError& error) = 0;
     [[noreturn]] virtual void Quit(int exitCode) = 0;
+    // The end of a failure that nothing handled: its error box, then exit code 1. The program
+    // ends even when the box cannot be shown (memory may be short).
+    void Fail(const std::exception_ptr& failure) {
+        try {
+            ShowErrorBox(ErrorOf(failure));
+        } catch (...) {}
+        Quit(1);
+    }
 
     // Activates the top-level window titled title (else one whose title begins with it);
     // raises when there is none.

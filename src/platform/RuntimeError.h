@@ -1,5 +1,7 @@
 #pragma once
 
+#include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -54,6 +56,20 @@ inline RuntimeError InvalidCall(std::wstring detail = {}) {
 }
 inline RuntimeError OutOfMemory() { return {7, L"Out of memory"}; }
 }  // namespace errors
+
+// What a failure is reported as: itself when it is a run-time error, "Out of memory" for an
+// allocation that failed, an internal error for anything else. May itself run out of memory.
+inline RuntimeError ErrorOf(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const RuntimeError& error) {
+        return error;
+    } catch (const std::bad_alloc&) {
+        return errors::OutOfMemory();
+    } catch (...) {
+        return RuntimeError(51, L"Internal error");
+    }
+}
 
 // Decimal digits of a small non-negative number, without the printf machinery behind
 // std::to_wstring (it would double the size of the program).

@@ -1,6 +1,7 @@
 // Other programs' windows: finding, placing and activating them, and typing keys into them.
 #include "platform/Win32Runtime.h"
 
+#include <exception>
 #include <vector>
 
 #include "platform/KeySyntax.h"
@@ -10,9 +11,30 @@ namespace {
 
 HWND ToWindow(std::int32_t window) { return reinterpret_cast<HWND>(static_cast<INT_PTR>(window)); }
 
-BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
-    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
-    return TRUE;
+struct CollectedWindows {
+    std::vector<HWND> windows;
+    std::exception_ptr failure;
+};
+
+// A failure here (memory) may not unwind through the system's frames: it stops the enumeration
+// and is raised after it.
+BOOL CALLBACK CollectWindow(HWND window, LPARAM collected) {
+    auto& into = *reinterpret_cast<CollectedWindows*>(collected);
+    try {
+        into.windows.push_back(window);
+        return TRUE;
+    } catch (...) {
+        into.failure = std::current_exception();
+        return FALSE;
+    }
+}
+
+// The top-level windows, in z-order.
+std::vector<HWND> TopLevelWindows() {
+    CollectedWindows collected;
+    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&collected));
+    if (collected.failure) std::rethrow_exception(collected.failure);
+    return std::move(collected.windows);
 }
 
 std::wstring WindowText(HWND window) {
@@ -38,8 +60,7 @@ void AddInput(std::vector<INPUT>& inputs, WORD vk, wchar_t character, bool up) {
 }  // namespace
 
 void Win32Runtime::AppActivate(const std::wstring& title) {
-    std::vector<HWND> windows;
-    ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+    const std::vector<HWND> windows = TopLevelWindows();
     HWND target = nullptr;
     for (HWND window : windows)
         if (WindowText(window) == title) {

@@ -120,7 +120,8 @@ bool ClaimInstance(const std::wstring& mutexName, UniqueProcess& mark) {
 
 Win32Runtime::Win32Runtime(HINSTANCE instance) : modulePath_(ModulePath()) {
     prevInstance_ = ClaimInstance(InstanceMutexName(modulePath_), instanceMutex_);
-    window_ = std::make_unique<Win32Window>(instance, title_);
+    window_ = std::make_unique<Win32Window>(
+        instance, title_, [this](const std::exception_ptr& failure) { Fail(failure); });
 }
 
 Win32Runtime::~Win32Runtime() = default;

@@ -36,8 +36,9 @@ public:
     std::wstring LCase(const std::wstring& text) override;
     std::wstring UCase(const std::wstring& text) override;
     std::wstring Dir(const std::wstring& path) override;
-    std::string ReadFileBytes(const std::wstring& path) override;
-    void ReplaceFileBytes(const std::wstring& path, const std::string& content) override;
+    FileContent ReadFileBytes(const std::wstring& path) override;
+    void ReplaceFileBytes(const std::wstring& path, const FileContent& content,
+                          const Rewrite& rewrite) override;
     void ShowForm() override;
     void SetCaption(const std::wstring& caption) override;
     void SetTimerEnabled(FormTimer timer, bool enabled) override;
@@ -68,6 +69,25 @@ private:
     bool prevInstance_ = false;
     std::unique_ptr<Win32Window> window_;
 };
+
+// The system calls of the read and the write-back, in one table: a test replaces entries to
+// make any of them fail the way a full drive, a scanner or a failing disk does, and to let the
+// waits run on a clock of its own.
+struct FileCalls {
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
+    decltype(&::ReadFile) ReadFile;
+    decltype(&::WriteFile) WriteFile;
+    decltype(&::FlushFileBuffers) FlushFileBuffers;
+    decltype(&::GetFileAttributesW) GetFileAttributesW;
+    decltype(&::SetFileAttributesW) SetFileAttributesW;
+    decltype(&::MoveFileExW) MoveFileExW;
+    decltype(&::DeleteFileW) DeleteFileW;
+    decltype(&::Sleep) Sleep;
+    decltype(&::GetTickCount64) GetTickCount64;
+};
+// The table the file step calls through; the system's own functions unless a test swapped some.
+FileCalls& FileStepCalls();
 
 // The full path of the running program file.
 std::wstring ModulePath();

@@ -1,3 +1,6 @@
+// The DPI functions of newer Windows versions are declared only for them; they are wanted here
+// for their types alone, each being looked up at run time.
+#define WINVER 0x0A00
 #include "platform/Win32Window.h"
 
 #include "platform/Text.h"
@@ -14,15 +17,34 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
 
 // Functions of newer Windows versions, looked up once so the program still runs where they
-// are missing (it then behaves as if at the system DPI).
+// are missing (it then behaves as if at the system DPI). Each takes the type the system's
+// headers declare, so a wrong calling convention cannot compile.
 template <class Function>
 Function UserFunction(const char* name) {
     return reinterpret_cast<Function>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
 }
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, void*, UINT, UINT);
+using GetDpiForWindowFn = decltype(&::GetDpiForWindow);
+using AdjustWindowRectExForDpiFn = decltype(&::AdjustWindowRectExForDpi);
+using SystemParametersInfoForDpiFn = decltype(&::SystemParametersInfoForDpi);
+
+// The show command of a shortcut set to "Run: Minimized" (or of any starter that asks for one),
+// or 0 when the program was not asked to start minimized.
+int MinimizedStartCommand() {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoW(&startup);
+    if (!(startup.dwFlags & STARTF_USESHOWWINDOW)) return 0;
+    switch (startup.wShowWindow) {
+    case SW_SHOWMINNOACTIVE:
+    case SW_SHOWMINIMIZED:
+    case SW_MINIMIZE: return startup.wShowWindow;
+    default: return 0;
+    }
+}
+
+// An auto-repeat of a key held down: bit 30 of WM_KEYDOWN's lParam, the key's previous state.
+bool IsRepeat(LPARAM lParam) { return (lParam & (LPARAM{1} << 30)) != 0; }
 
 int ToPixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch); }
 
@@ -50,7 +72,8 @@ HFONT CreateMessageFont(UINT dpi) {
 
 }  // namespace
 
-Win32Window::Win32Window(HINSTANCE instance, const std::wstring& appTitle) : instance_(instance) {
+Win32Window::Win32Window(HINSTANCE instance, const std::wstring& appTitle, FailureHandler onFailure)
+    : instance_(instance), onFailure_(std::move(onFailure)) {
     WNDCLASSEXW appClass{};
     appClass.cbSize = sizeof appClass;
     appClass.lpfnWndProc = AppProc;
@@ -137,9 +160,14 @@ void Win32Window::Layout(UINT dpi) {
 }
 
 void Win32Window::Show() {
-    ::ShowWindow(form_, SW_SHOW);
+    // Windows applies the starter's show command only to an unowned first window, and this form
+    // is owned by the application window: a shortcut's "Run: Minimized" is applied here, once.
+    const int minimized = shown_ ? 0 : MinimizedStartCommand();
+    shown_ = true;
+    ::ShowWindow(form_, minimized ? minimized : SW_SHOW);
     ::UpdateWindow(form_);
-    if (focusControl_) ::SetFocus(focusControl_);
+    // Setting the focus would activate the form; a minimized one gets it when it is restored.
+    if (focusControl_ && !::IsIconic(form_)) ::SetFocus(focusControl_);
 }
 
 void Win32Window::SetCaption(const std::wstring& caption) {
@@ -166,8 +194,19 @@ LRESULT CALLBACK Win32Window::FormProc(HWND window, UINT message, WPARAM wParam,
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self && self->form_ == window) return self->HandleForm(message, wParam, lParam);
+    if (self && self->form_ == window)
+        return self->Shielded([&] { return self->HandleForm(message, wParam, lParam); });
     return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+template <class Work>
+LRESULT Win32Window::Shielded(Work&& work) noexcept {
+    try {
+        return work();
+    } catch (...) {
+        onFailure_(std::current_exception());
+    }
+    return 0;
 }
 
 LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -236,15 +275,23 @@ LRESULT CALLBACK Win32Window::FocusButtonProc(HWND button, UINT message, WPARAM 
                                               LPARAM lParam) {
     auto* self =
         reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(::GetParent(button), GWLP_USERDATA));
-    if (message == WM_KEYDOWN && wParam == VK_RETURN) {
-        ::SendMessageW(::GetParent(button), WM_COMMAND,
-                       MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
-                       reinterpret_cast<LPARAM>(button));
-        return 0;
-    }
-    return ::CallWindowProcW(self->buttonProc_, button, message, wParam, lParam);
+    return self->Shielded([&]() -> LRESULT {
+        if (message == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_SPACE)) {
+            // One press, one click: a key held down since before (the Enter that started the
+            // program from Explorer, or closed a box) must not end the run on its repeats.
+            if (IsRepeat(lParam)) return 0;
+            if (wParam == VK_RETURN) {
+                ::SendMessageW(::GetParent(button), WM_COMMAND,
+                               MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
+                               reinterpret_cast<LPARAM>(button));
+                return 0;
+            }
+        }
+        return ::CallWindowProcW(self->buttonProc_, button, message, wParam, lParam);
+    });
 }
 
+// Only system calls: nothing here can throw.
 LRESULT CALLBACK Win32Window::AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* self =

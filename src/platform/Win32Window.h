@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,10 @@ namespace platform {
 // application window that bears the application title (other copies find us by it).
 class Win32Window {
 public:
-    Win32Window(HINSTANCE instance, const std::wstring& appTitle);
+    // Takes a failure that escaped a handler of the window system's calls; does not return.
+    using FailureHandler = std::function<void(const std::exception_ptr&)>;
+
+    Win32Window(HINSTANCE instance, const std::wstring& appTitle, FailureHandler onFailure);
     ~Win32Window();
     Win32Window(const Win32Window&) = delete;
     Win32Window& operator=(const Win32Window&) = delete;
@@ -30,12 +35,19 @@ private:
     static LRESULT CALLBACK AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK FocusButtonProc(HWND button, UINT message, WPARAM wParam,
                                             LPARAM lParam);
+    // Runs a window procedure's work. Nothing may unwind into the window system (the i686
+    // unwinder stops at its frames and the program would vanish without a word), so whatever
+    // escapes takes the program's error path here.
+    template <class Work>
+    LRESULT Shielded(Work&& work) noexcept;
     LRESULT HandleForm(UINT message, WPARAM wParam, LPARAM lParam);
     void Layout(UINT dpi);
     void DrawLabel(const ControlDesign& label, HDC dc, const RECT& area) const;
     UINT CurrentDpi() const;
 
     HINSTANCE instance_;
+    FailureHandler onFailure_;
+    bool shown_ = false;
     HWND app_ = nullptr;
     HWND form_ = nullptr;
     HFONT font_ = nullptr;

@@ -7,9 +7,9 @@ namespace {
 
 // The Steam folder is full of other programs' DLLs: load system DLLs from the system folder only.
 void RestrictDllSearch() {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto restrict = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    const auto restrict =
+        reinterpret_cast<decltype(&::SetDefaultDllDirectories)>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (restrict) restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
     ::SetDllDirectoryW(L"");
 }
@@ -24,9 +24,22 @@ void __verbose_terminate_handler() { ::ExitProcess(3); }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     RestrictDllSearch();
-    platform::Win32Runtime runtime(instance);
-    app::Form1 form(runtime);
-    runtime.LoadForm(form.Design());
-    form.Guard([&] { form.Form_Load(); });
-    runtime.RunMessageLoop();
+    try {
+        platform::Win32Runtime runtime(instance);
+        app::Form1 form(runtime);
+        form.Guard([&] {
+            runtime.LoadForm(form.Design());
+            form.Form_Load();
+        });
+        runtime.RunMessageLoop();
+    } catch (...) {
+        // Not even the runtime could be set up (no memory, say): the error box on its own.
+        try {
+            ::MessageBoxW(
+                nullptr,
+                platform::ErrorBoxText(platform::ErrorOf(std::current_exception())).c_str(),
+                L"Nimbrel", MB_OK | MB_ICONHAND);
+        } catch (...) {}
+    }
+    return 1;
 }

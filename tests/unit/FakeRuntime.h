@@ -41,6 +41,7 @@ public:
     std::map<std::wstring, std::string> files = {
         {L"C:\\Steam\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n"}};
     std::optional<platform::RuntimeError> replaceError;
+    std::optional<std::string> savedMeanwhile;
 
     struct Process {
         std::wstring name;
@@ -105,16 +106,23 @@ public:
         Record("Dir " + Narrow(path));
         return dirFinds.count(path) ? path.substr(path.rfind(L'\\') + 1) : L"";
     }
-    std::string ReadFileBytes(const std::wstring& path) override {
+    platform::FileContent ReadFileBytes(const std::wstring& path) override {
         Record("Read " + Narrow(path));
         const auto file = files.find(path);
         if (file == files.end()) throw platform::errors::FileNotFound(path);
-        return file->second;
+        return {file->second, {file->second.size(), 1, 1}};
     }
-    void ReplaceFileBytes(const std::wstring& path, const std::string& content) override {
+    // With savedMeanwhile set, another program saves that text between the read and the
+    // replace, and the replace works from it, as the real one does.
+    void ReplaceFileBytes(const std::wstring& path, const platform::FileContent& content,
+                          const platform::Rewrite& rewrite) override {
         Record("Replace " + Narrow(path));
         if (replaceError) throw *replaceError;
-        files[path] = content;
+        files[path] = content.bytes;
+        if (savedMeanwhile) {
+            files[path] = *savedMeanwhile;
+            rewrite(files[path]);
+        }
     }
 
     void ShowForm() override { Record("ShowForm"); }

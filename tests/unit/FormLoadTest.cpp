@@ -112,6 +112,17 @@ TEST(FormLoad, AFailedWriteEndsTheProgramWithoutLaunchingSteam) {
     EXPECT_EQ(rt.calls.back(), "Quit 1");
 }
 
+TEST(FormLoad, ASaveByAnotherProgramMeanwhileGetsTheSameRewrite) {
+    FakeRuntime rt;
+    rt.commandText = L"-Online";
+    rt.files[kLoginUsers] = "\"WantsOfflineMode\"\t\t\"1\"\n";
+    rt.savedMeanwhile = "\"WantsOfflineMode\"\t\t\"1\"\n\"SkipOfflineModeWarning\"\t\t\"1\"\n";
+    app::Form1 form(rt);
+    rt.Run(form, [&] { form.Form_Load(); });
+    EXPECT_EQ(rt.files[kLoginUsers],
+              "\"WantsOfflineMode\"\t\t\"0\"\n\"SkipOfflineModeWarning\"\t\t\"0\"\n");
+}
+
 TEST(FormLoad, ASecondCopyEndsBeforeShowingTouchingOrLaunchingAnything) {
     FakeRuntime rt;
     rt.prevInstance = true;
@@ -148,6 +159,15 @@ TEST(FormEvents, AnAddressThatCannotBeOpenedEndsThroughTheErrorBox) {
     EXPECT_THAT(rt.CallsStartingWith("ErrorBox"), ElementsAre("ErrorBox 53 File not found"));
 }
 
+TEST(FormEvents, AFailureOfAnyKindEndsThroughTheErrorBoxNeverPastTheHandler) {
+    FakeRuntime rt;
+    app::Form1 form(rt);
+    EXPECT_TRUE(rt.Run(form, [] { throw std::bad_alloc(); }));
+    EXPECT_TRUE(rt.Run(form, [] { throw 42; }));
+    EXPECT_THAT(rt.CallsStartingWith("ErrorBox"),
+                ElementsAre("ErrorBox 7 Out of memory", "ErrorBox 51 Internal error"));
+}
+
 TEST(FormDesign, ControlsAndTimersAreLaidOutAsDesigned) {
     FakeRuntime rt;
     app::Form1 form(rt);
@@ -165,6 +185,6 @@ TEST(FormDesign, ControlsAndTimersAreLaidOutAsDesigned) {
     EXPECT_EQ(usage.size(), 115u);
     EXPECT_EQ(usage.find(L"Command Parameter: -Online, -KillSteam,  -?"), 72u);
     // A click bound in the design reaches its handler through the event boundary.
-    EXPECT_TRUE(rt.Run(form, [&] { design.controls[0].onClick(); }));
+    EXPECT_ANY_THROW(design.controls[0].onClick());  // the fake's Quit unwinds
     EXPECT_EQ(rt.calls.back(), "Quit 0");
 }

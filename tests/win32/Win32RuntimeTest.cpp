@@ -4,11 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "WineUnix.h"
+#include "app/Form1.h"
 #include "process/Prozess.h"
 
 namespace fs = std::filesystem;
@@ -94,6 +97,15 @@ Win32Runtime& Runtime() {
     return runtime;
 }
 
+// Replaces file with bytes, as made from the version there now (if any).
+void ReplaceWith(const std::wstring& file, const std::string& bytes) {
+    platform::FileContent content{bytes, {}};
+    try {
+        content.version = Runtime().ReadFileBytes(file).version;
+    } catch (const RuntimeError&) {}
+    Runtime().ReplaceFileBytes(file, content, [](std::string&) { return false; });
+}
+
 }  // namespace
 
 TEST(ReplaceFileBytes, ReplacesTheWholeFileAndKeepsItsAttributes) {
@@ -102,7 +114,7 @@ TEST(ReplaceFileBytes, ReplacesTheWholeFileAndKeepsItsAttributes) {
     Write(file, "old content that is longer than the new one");
     ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN);
     const std::string content("new\0\r\n\xff", 7);
-    Runtime().ReplaceFileBytes(file, content);
+    ReplaceWith(file, content);
     EXPECT_EQ(Read(file), content);
     EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_THAT(FilesIn(folder), ::testing::ElementsAre(L"loginusers.vdf"));
@@ -129,7 +141,7 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
         if (std::string(c.name) == "locked")
             lock = ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, 0, nullptr);
-        const int number = ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); });
+        const int number = ErrorNumber([&] { ReplaceWith(file, "replaced"); });
         if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
         if (std::string(c.name) == "folder") {
             EXPECT_NE(number, 0);
@@ -156,7 +168,7 @@ TEST(ReplaceFileBytes, AFolderThatMayNotBeWrittenIsReportedAsSuchAndLeftAsItWas)
         SetUnixMode(folder, "u+w");
         GTEST_SKIP() << "this user writes into any folder (root); the unprivileged run checks it";
     }
-    const int number = ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); });
+    const int number = ErrorNumber([&] { ReplaceWith(file, "replaced"); });
     SetUnixMode(folder, "u+w");
     EXPECT_EQ(number, 75) << "access denied, not a missing file";
     EXPECT_EQ(Read(file), "original");
@@ -176,7 +188,7 @@ TEST(ReplaceFileBytes, ALeftoverOfAnInterruptedRunNeverBlocksTheNextOne) {
         ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
         Write(file + L".nimbrel-tmp", "half of an earlier ru");
         ::SetFileAttributesW((file + L".nimbrel-tmp").c_str(), leftover);
-        EXPECT_EQ(ErrorNumber([&] { Runtime().ReplaceFileBytes(file, "replaced"); }), 0);
+        EXPECT_EQ(ErrorNumber([&] { ReplaceWith(file, "replaced"); }), 0);
         EXPECT_EQ(Read(file), "replaced");
         EXPECT_EQ(
             ::GetFileAttributesW(file.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
@@ -185,11 +197,179 @@ TEST(ReplaceFileBytes, ALeftoverOfAnInterruptedRunNeverBlocksTheNextOne) {
     }
 }
 
+// The file step's system calls, failing one at a time: which call, how, and a clock of the
+// test's own, so that waiting out a hold costs no real time.
+enum class Fault { Moment, ForGood, Denied, DiskFull, IoError, ShortRead };
+struct Injection {
+    int failAt = -1;
+    Fault fault = Fault::Moment;
+    std::vector<std::string> calls;
+    std::string heldForGood;       // the call that keeps failing once it failed
+    bool scannerHeldCopy = false;  // the first delete of the copy is refused, as a scanner does
+    ULONGLONG clock = 1000;
+} injection;
+const platform::FileCalls kSystem = platform::FileStepCalls();
+
+bool Fails(const char* name) {
+    const int index = static_cast<int>(injection.calls.size());
+    injection.calls.push_back(name);
+    DWORD error = 0;
+    if (index == injection.failAt) {
+        const DWORD errors[] = {ERROR_SHARING_VIOLATION, ERROR_SHARING_VIOLATION,
+                                ERROR_ACCESS_DENIED,     ERROR_DISK_FULL,
+                                ERROR_IO_DEVICE,         0};
+        error = errors[static_cast<int>(injection.fault)];
+        if (injection.fault == Fault::ForGood) injection.heldForGood = name;
+    } else if (injection.heldForGood == name) {
+        error = ERROR_SHARING_VIOLATION;
+    }
+    if (error) ::SetLastError(error);
+    return error != 0;
+}
+
+HANDLE WINAPI TestCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD disposition, DWORD flags, HANDLE model) {
+    return Fails("CreateFileW")
+               ? INVALID_HANDLE_VALUE
+               : kSystem.CreateFileW(path, access, share, sa, disposition, flags, model);
+}
+BOOL WINAPI TestFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
+    return !Fails("GetFileInformationByHandle") && kSystem.GetFileInformationByHandle(file, info);
+}
+BOOL WINAPI TestReadFile(HANDLE file, LPVOID to, DWORD size, LPDWORD done, LPOVERLAPPED at) {
+    const bool shortRead = injection.fault == Fault::ShortRead &&
+                           static_cast<int>(injection.calls.size()) == injection.failAt;
+    if (Fails("ReadFile")) return FALSE;
+    if (shortRead) {  // the end of the file, early: it shrank under the read
+        *done = 0;
+        return TRUE;
+    }
+    return kSystem.ReadFile(file, to, size, done, at);
+}
+BOOL WINAPI TestWriteFile(HANDLE file, LPCVOID from, DWORD size, LPDWORD done, LPOVERLAPPED at) {
+    injection.clock += 2500;  // as slow as a busy network share: no wait may count it
+    return !Fails("WriteFile") && kSystem.WriteFile(file, from, size, done, at);
+}
+BOOL WINAPI TestFlush(HANDLE file) {
+    return !Fails("FlushFileBuffers") && kSystem.FlushFileBuffers(file);
+}
+DWORD WINAPI TestGetAttributes(LPCWSTR path) {
+    return Fails("GetFileAttributesW") ? INVALID_FILE_ATTRIBUTES : kSystem.GetFileAttributesW(path);
+}
+BOOL WINAPI TestSetAttributes(LPCWSTR path, DWORD attributes) {
+    return !Fails("SetFileAttributesW") && kSystem.SetFileAttributesW(path, attributes);
+}
+BOOL WINAPI TestMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+    return !Fails("MoveFileExW") && kSystem.MoveFileExW(from, to, flags);
+}
+BOOL WINAPI TestDelete(LPCWSTR path) {
+    if (Fails("DeleteFileW")) return FALSE;
+    if (!std::exchange(injection.scannerHeldCopy, true)) {
+        ::SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return kSystem.DeleteFileW(path);
+}
+VOID WINAPI TestSleep(DWORD ms) { injection.clock += ms; }
+ULONGLONG WINAPI TestTicks() { return injection.clock; }
+
+// Form1's start-up over the real file step, with what the user would see recorded: the boxes
+// and the Steam starts. Quit unwinds to the test.
+class RecordingRuntime : public Win32Runtime {
+public:
+    struct Ended {};
+    explicit RecordingRuntime(std::wstring steam)
+        : Win32Runtime(::GetModuleHandleW(nullptr)), steam_(std::move(steam)) {}
+    std::wstring AppPath() override { return steam_; }
+    bool AppPrevInstance() override { return false; }
+    std::wstring CommandText() override { return L""; }
+    void MsgBox(const std::wstring& text, int, const std::wstring&) override {
+        boxes.push_back(text);
+    }
+    void ShowErrorBox(const RuntimeError& error) override {
+        boxes.push_back(platform::ErrorBoxText(error));
+    }
+    void Shell(const std::wstring&, const std::wstring&, int) override { ++steamStarts; }
+    void SetTimerEnabled(platform::FormTimer, bool) override {}
+    [[noreturn]] void Quit(int) override { throw Ended{}; }
+
+    std::vector<std::wstring> boxes;
+    int steamStarts = 0;
+
+private:
+    std::wstring steam_;
+};
+
+TEST(FileStep, EveryFileCallFailingInTurnLeavesTheOldOrNewFileAloneAndOneBoxNamingIt) {
+    const std::wstring steam = Scratch(L"faults");
+    const std::wstring config = steam + L"\\config", file = config + L"\\loginusers.vdf";
+    ::CreateDirectoryW(config.c_str(), nullptr);
+    Write(steam + L"\\steam.exe", "x");
+    const std::string before =
+        "\"WantsOfflineMode\"\t\t\"0\"\r\n\"SkipOfflineModeWarning\"\t\t\"0\"\r\n";
+    const std::string after =
+        "\"WantsOfflineMode\"\t\t\"1\"\r\n\"SkipOfflineModeWarning\"\t\t\"1\"\r\n";
+    wchar_t previous[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ::SetCurrentDirectoryW(steam.c_str());
+    RecordingRuntime runtime(steam);
+    app::Form1 form(runtime);
+    runtime.LoadForm(form.Design());
+    platform::FileStepCalls() = {
+        TestCreateFile, TestFileInformation, TestReadFile,      TestWriteFile,
+        TestFlush,      TestGetAttributes,   TestSetAttributes, TestMove,
+        TestDelete,     TestSleep,           TestTicks};
+    const auto run = [&](int failAt, Fault fault) {
+        Write(file, before);
+        injection = Injection{};
+        injection.failAt = failAt;
+        injection.fault = fault;
+        runtime.boxes.clear();
+        runtime.steamStarts = 0;
+        try {
+            form.Guard([&] { form.Form_Load(); });
+        } catch (const RecordingRuntime::Ended&) {}
+    };
+    run(-1, Fault::Moment);
+    const std::vector<std::string> calls = injection.calls;
+    ASSERT_EQ(Read(file), after);
+    int cases = 0;
+    for (int at = 0; at < static_cast<int>(calls.size()); ++at) {
+        for (const Fault fault : {Fault::Moment, Fault::ForGood, Fault::Denied, Fault::DiskFull,
+                                  Fault::IoError, Fault::ShortRead}) {
+            if (fault == Fault::ShortRead && calls[at] != "ReadFile") continue;
+            SCOPED_TRACE(calls[at] + " #" + std::to_string(at) + ", fault " +
+                         std::to_string(static_cast<int>(fault)));
+            run(at, fault);
+            ++cases;
+            const bool failed = !runtime.boxes.empty();
+            EXPECT_THAT(FilesIn(config), ::testing::ElementsAre(L"loginusers.vdf"));
+            EXPECT_EQ(Read(file), failed ? before : after);
+            EXPECT_EQ(runtime.steamStarts > 0, !failed);
+            if (failed) {
+                ASSERT_THAT(runtime.boxes, ::testing::SizeIs(1));
+                EXPECT_NE(runtime.boxes[0].find(L"\r\n\r\n" + file), std::wstring::npos)
+                    << Narrow(runtime.boxes[0]);
+                EXPECT_EQ(runtime.boxes[0].find(L"nimbrel-tmp"), std::wstring::npos);
+            }
+            // What passes by waiting, or by reading again, never fails the run.
+            const bool waitedOut =
+                calls[at] == "CreateFileW" || calls[at] == "ReadFile" || calls[at] == "MoveFileExW";
+            if (fault == Fault::ShortRead || (fault == Fault::Moment && waitedOut)) {
+                EXPECT_FALSE(failed) << Narrow(runtime.boxes[0]);
+            }
+        }
+    }
+    platform::FileStepCalls() = kSystem;
+    ::SetCurrentDirectoryW(previous);
+    std::printf("file step: %d calls, %d failure cases\n", static_cast<int>(calls.size()), cases);
+}
+
 TEST(ReadFileBytes, ReadsEveryByteAndRaisesForMissingFiles) {
     const std::wstring folder = Scratch(L"read");
     const std::string bytes("a\0b\r\nc\xe4", 7);
     Write(folder + L"\\f.vdf", bytes);
-    EXPECT_EQ(Runtime().ReadFileBytes(folder + L"\\f.vdf"), bytes);
+    EXPECT_EQ(Runtime().ReadFileBytes(folder + L"\\f.vdf").bytes, bytes);
     EXPECT_EQ(ErrorNumber([&] { Runtime().ReadFileBytes(folder + L"\\none.vdf"); }), 53);
     EXPECT_EQ(ErrorNumber([&] { Runtime().ReadFileBytes(folder); }), 75);
 }
