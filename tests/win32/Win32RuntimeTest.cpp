@@ -4,10 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <utility>
 
 #include "WineUnix.h"
@@ -363,6 +365,45 @@ TEST(FileStep, EveryFileCallFailingInTurnLeavesTheOldOrNewFileAloneAndOneBoxNami
     platform::FileStepCalls() = kSystem;
     ::SetCurrentDirectoryW(previous);
     std::printf("file step: %d calls, %d failure cases\n", static_cast<int>(calls.size()), cases);
+}
+
+// What a fault in a handler looks like: a button whose handler throws past every guard.
+void ClickAButtonWhoseHandlerThrows() {
+    Win32Runtime runtime(::GetModuleHandleW(nullptr));
+    platform::ControlDesign button{
+        platform::ControlDesign::Kind::Button, L"B", 0, 0, 900, 300, L"Throw"};
+    button.onClick = [] { throw std::logic_error("a fault"); };
+    runtime.LoadForm({L"NimbrelThrowTest", L"Throw", 1500, 600, 0, {}, {button}});
+    HWND form = ::FindWindowW(L"NimbrelThrowTest", nullptr);
+    ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(100, BN_CLICKED), 0);
+    ::ExitProcess(0);
+}
+
+TEST(Callbacks, AFailureThatEscapesAHandlerEndsThroughTheErrorBoxNotSilently) {
+    // In a process of its own, a button whose handler throws past every guard, as a fault in a
+    // handler would; meanwhile this process watches for the box and closes it.
+    std::wstring box;
+    std::atomic<bool> over{false};
+    std::thread watcher([&] {
+        while (!over) {
+            for (HWND window = ::FindWindowW(L"#32770", L"Nimbrel"); window;
+                 window = ::FindWindowExW(nullptr, window, L"#32770", L"Nimbrel")) {
+                DWORD owner = 0;  // the child runs this test's body too: only its box counts
+                ::GetWindowThreadProcessId(window, &owner);
+                wchar_t text[512] = {};
+                if (owner == ::GetCurrentProcessId() ||
+                    !::GetDlgItemTextW(window, 0xFFFF, text, 512))
+                    continue;
+                box = text;
+                ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            }
+            ::Sleep(20);
+        }
+    });
+    EXPECT_EXIT(ClickAButtonWhoseHandlerThrows(), ::testing::ExitedWithCode(1), "");
+    over = true;
+    watcher.join();
+    EXPECT_EQ(box.rfind(L"Run-time error '51':", 0), 0u) << Narrow(box);
 }
 
 TEST(ReadFileBytes, ReadsEveryByteAndRaisesForMissingFiles) {
