@@ -201,10 +201,14 @@ std::vector<std::wstring> SteamFolder::Files(const std::wstring& subfolder) cons
 }
 
 Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments,
-                   const std::wstring& workingDir) {
+                   const std::wstring& workingDir, int showCommand) {
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    if (showCommand >= 0) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(showCommand);
+    }
     PROCESS_INFORMATION started{};
     startedAt_ = ::GetTickCount64();
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,

@@ -74,8 +74,9 @@ private:
 // One started Nimbrel.exe. The destructor ends it if it still runs.
 class Launcher {
 public:
-    Launcher(const std::wstring& exe, const std::wstring& arguments,
-             const std::wstring& workingDir);
+    // showCommand: how a shortcut asks the program to show (STARTF_USESHOWWINDOW); -1 for none.
+    Launcher(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir,
+             int showCommand = -1);
     ~Launcher();
     Launcher(const Launcher&) = delete;
     Launcher& operator=(const Launcher&) = delete;

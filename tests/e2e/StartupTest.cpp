@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include "Harness.h"
+#include "WineUnix.h"
 
 using namespace e2e;
 using ::testing::IsEmpty;
@@ -20,6 +21,29 @@ std::string Offline(std::string text) {
             text[at + key.size() + 1] = '1';
     }
     return text;
+}
+
+// The one-account sample with count accounts in all, each under an id of its own.
+std::string WithAccounts(int count) {
+    const std::string sample = Fixture("sample-steambackup.vdf");
+    const auto first = sample.find("\t\"7656"), last = sample.rfind('}');
+    const std::string account = sample.substr(first, last - first);
+    std::string text = sample.substr(0, first);
+    for (int n = 0; n < count; ++n)
+        text += account.substr(0, 8) + std::to_string(100000000 + n) + account.substr(17);
+    return text + sample.substr(last);
+}
+
+// Runs a Linux shell command (as root, under Wine), and waits for it to finish.
+bool RunShell(const std::wstring& folder, const std::string& command) {
+    const std::wstring done = folder + L"\\shell-done";
+    ::DeleteFileW(done.c_str());
+    const std::string script = command + " && touch " + wine::UnixPathOf(folder) + "/shell-done";
+    if (!wine::StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"")) return false;
+    const bool ran = WaitUntil(
+        5000, [&] { return ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
+    ::DeleteFileW(done.c_str());
+    return ran;
 }
 
 class Startup : public EndToEnd {};
@@ -181,4 +205,56 @@ TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
               "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x \"\u00dcber \u6e38\"");
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
     EXPECT_EQ(steam.ReadLoginUsers(), "\"SkipOfflineModeWarning\"\t\t\"1\"\r\n");
+}
+
+TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
+    SteamFolder steam(L"Steam-saved-meanwhile");
+    const std::string original = WithAccounts(1), newer = WithAccounts(2);
+    steam.WriteLoginUsers(original);
+    // Steam saving the file as it shuts down: a writer that lets others only read.
+    HANDLE writer = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    // Its new copy beside the file shows that Nimbrel has read the old text.
+    const std::wstring copy = steam.LoginUsers() + L".nimbrel-tmp";
+    ASSERT_TRUE(WaitUntil(
+        10000, [&] { return ::GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+    DWORD written = 0;
+    ::WriteFile(writer, newer.data(), static_cast<DWORD>(newer.size()), &written, nullptr);
+    ::Sleep(200);
+    ::CloseHandle(writer);
+    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_FALSE(nimbrel.WaitForBox(0)) << "no box";
+    EXPECT_EQ(steam.ReadLoginUsers(), Offline(newer)) << "the other program's save is kept";
+    EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
+    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+}
+
+TEST_F(Startup, AFullDriveIsReportedForTheUsersFileWhichStaysAsItWas) {
+    SteamFolder steam(L"Steam-full");
+    // A file system with room for the file, but not for a second copy of it.
+    struct SmallDrive {
+        std::wstring steam, config;
+        bool mounted =
+            RunShell(steam, "mount -t tmpfs -o size=64k nimbrel-full " + wine::UnixPathOf(config));
+        ~SmallDrive() {
+            if (mounted) RunShell(steam, "umount " + wine::UnixPathOf(config));
+        }
+    } drive{steam.Path(), steam.Path() + L"\\config"};
+    if (!drive.mounted)
+        GTEST_SKIP() << "mounting a small file system here takes root, which this run lacks";
+    const std::string original = WithAccounts(200);
+    ASSERT_GT(original.size(), 40000u);
+    steam.WriteLoginUsers(original);
+    ASSERT_EQ(steam.ReadLoginUsers(), original);
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    const auto box = nimbrel.WaitForBox(10000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text, L"Run-time error '61':\r\n\r\nDisk full\r\n\r\n" + steam.LoginUsers());
+    PressOk(box->window);
+    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
+    EXPECT_EQ(steam.ReadLoginUsers(), original);
+    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
 }

@@ -117,11 +117,13 @@ TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
         const wchar_t* name;
         WORD key;
         bool afterBox;
+        bool heldBefore;  // Enter and Space held down since before the start: only repeats come
     };
-    for (const Case c :
-         {Case{L"space", VK_SPACE, false}, Case{L"enter after a box", VK_RETURN, true}}) {
+    for (const Case c : {Case{L"space", VK_SPACE, false, false},
+                         Case{L"enter after a box", VK_RETURN, true, false},
+                         Case{L"enter held before", VK_RETURN, false, true}}) {
         SCOPED_TRACE(Utf8(c.name));
-        SteamFolder steam(std::wstring(L"Steam-keys-") + (c.afterBox ? L"enter" : L"space"));
+        SteamFolder steam(std::wstring(L"Steam-keys-") + c.name);
         steam.WriteLoginUsers("");
         // Started elsewhere, the run stops at the Steam box first; closing it hands the
         // activation, and with it the focus, back to the form.
@@ -137,6 +139,15 @@ TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
         ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));  // the timed exit is pending
         ::SetForegroundWindow(form);
         ASSERT_TRUE(WaitUntil(2000, [&] { return ::GetForegroundWindow() == form; }));
+        if (c.heldBefore) {
+            HWND quit = ::FindWindowExW(form, nullptr, L"Button", L"Quit");
+            constexpr LPARAM kRepeat = LPARAM{1} << 30, kRelease = LPARAM{1} << 31;
+            for (const WPARAM key : {VK_RETURN, VK_RETURN, VK_SPACE, VK_SPACE})
+                ::PostMessageW(quit, WM_KEYDOWN, key, kRepeat | 1);
+            ::PostMessageW(quit, WM_KEYUP, VK_SPACE, kRepeat | kRelease | 1);
+            ::Sleep(300);
+            ASSERT_TRUE(nimbrel.Running()) << "a held key's repeats pressed Quit";
+        }
         INPUT keys[2] = {};
         for (INPUT& key : keys) {
             key.type = INPUT_KEYBOARD;
@@ -193,4 +204,32 @@ TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
             ::TerminateProcess(process, 0);
             ::CloseHandle(process);
         }
+}
+
+TEST_F(Window, AShortcutSetToRunMinimizedStartsItMinimizedAndTheRunGoesOn) {
+    for (const bool withBox : {false, true}) {
+        SCOPED_TRACE(withBox ? "held at the Steam box" : "straight through");
+        SteamFolder steam(withBox ? L"Steam-minimized-box" : L"Steam-minimized");
+        steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
+        // Started elsewhere, the run stops at the Steam box first: boxes still show.
+        Launcher nimbrel(steam.Nimbrel(), L"", withBox ? steam.Path() + L"\\config" : steam.Path(),
+                         SW_SHOWMINNOACTIVE);
+        if (withBox) {
+            const auto box = nimbrel.WaitForBox();
+            ASSERT_TRUE(box);
+            EXPECT_TRUE(::IsIconic(nimbrel.WaitForForm()));
+            PressOk(box->window);
+        }
+        HWND form = nimbrel.WaitForForm();
+        ASSERT_NE(form, nullptr);
+        ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));  // the timed exit is pending
+        EXPECT_TRUE(::IsIconic(form));
+        // Closing a box hands the activation back to its owner, as everywhere.
+        if (!withBox) {
+            EXPECT_NE(::GetForegroundWindow(), form) << "it took the focus";
+        }
+        EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+        EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
+        EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
+    }
 }
