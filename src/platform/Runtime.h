@@ -20,14 +20,12 @@ struct ProcessEntry {
     std::wstring exeFile;
 };
 
-// What tells one saved version of a file from the next: its size, its last-write time and its
-// file index (a program that saves by swapping in a new file gives it a new index).
+// What tells one saved version of a file from the next: its size and its last-write time.
 struct FileVersion {
     std::uint64_t size = 0;
     std::uint64_t lastWrite = 0;
-    std::uint64_t index = 0;
     friend bool operator==(const FileVersion& a, const FileVersion& b) {
-        return a.size == b.size && a.lastWrite == b.lastWrite && a.index == b.index;
+        return a.size == b.size && a.lastWrite == b.lastWrite;
     }
     friend bool operator!=(const FileVersion& a, const FileVersion& b) { return !(a == b); }
 };

@@ -6,11 +6,17 @@
 namespace platform {
 
 FileCalls& FileStepCalls() {
-    static FileCalls calls{::CreateFileW,        ::GetFileInformationByHandle,
-                           ::ReadFile,           ::WriteFile,
-                           ::FlushFileBuffers,   ::GetFileAttributesW,
-                           ::SetFileAttributesW, ::MoveFileExW,
-                           ::DeleteFileW,        ::Sleep,
+    static FileCalls calls{::CreateFileW,
+                           ::GetFileSizeEx,
+                           ::GetFileTime,
+                           ::ReadFile,
+                           ::WriteFile,
+                           ::FlushFileBuffers,
+                           ::GetFileAttributesW,
+                           ::SetFileAttributesW,
+                           ::MoveFileExW,
+                           ::DeleteFileW,
+                           ::Sleep,
                            ::GetTickCount64};
     return calls;
 }
@@ -79,18 +85,20 @@ HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWOR
 
 // The saved version of an open file; false, with the last error set, when it cannot be told.
 bool VersionOf(HANDLE file, FileVersion& version) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!Calls().GetFileInformationByHandle(file, &info)) return false;
-    version.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
-    version.lastWrite = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                        info.ftLastWriteTime.dwLowDateTime;
-    version.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    LARGE_INTEGER size;
+    FILETIME lastWrite;
+    if (!Calls().GetFileSizeEx(file, &size) ||
+        !Calls().GetFileTime(file, nullptr, nullptr, &lastWrite))
+        return false;
+    version.size = static_cast<std::uint64_t>(size.QuadPart);
+    version.lastWrite = (std::uint64_t{lastWrite.dwHighDateTime} << 32) | lastWrite.dwLowDateTime;
     return true;
 }
 
 // The whole file as one saved version. Another program may save it while it is read: a read
-// that ends short of the size it began with, or a file that changed meanwhile, is read again
-// (within wait), never taken for the whole.
+// that ends short of the size it began with is read again (within wait), never taken for the
+// whole. One that changed in other ways shows as another version at the check before the
+// rename, and is read again there.
 FileContent ReadWhole(HeldFileWait& wait, const std::wstring& path) {
     while (true) {
         UniqueFile file(OpenFile(wait, path, GENERIC_READ, kShareAll, OPEN_EXISTING,
@@ -112,9 +120,7 @@ FileContent ReadWhole(HeldFileWait& wait, const std::wstring& path) {
             if (done == 0) break;  // the file shrank while we read it
             read += done;
         }
-        FileVersion after;
-        if (!VersionOf(file.get(), after)) ThrowLastError(path);
-        if (read == content.bytes.size() && after == content.version) return content;
+        if (read == content.bytes.size()) return content;
         if (!wait.Pause()) throw InUse(path);
     }
 }

@@ -75,7 +75,8 @@ private:
 // waits run on a clock of its own.
 struct FileCalls {
     decltype(&::CreateFileW) CreateFileW;
-    decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
+    decltype(&::GetFileSizeEx) GetFileSizeEx;
+    decltype(&::GetFileTime) GetFileTime;
     decltype(&::ReadFile) ReadFile;
     decltype(&::WriteFile) WriteFile;
     decltype(&::FlushFileBuffers) FlushFileBuffers;

@@ -110,7 +110,7 @@ public:
         Record("Read " + Narrow(path));
         const auto file = files.find(path);
         if (file == files.end()) throw platform::errors::FileNotFound(path);
-        return {file->second, {file->second.size(), 1, 1}};
+        return {file->second, {file->second.size(), 1}};
     }
     // With savedMeanwhile set, another program saves that text between the read and the
     // replace, and the replace works from it, as the real one does.

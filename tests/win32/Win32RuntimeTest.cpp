@@ -235,8 +235,11 @@ HANDLE WINAPI TestCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY
                ? INVALID_HANDLE_VALUE
                : kSystem.CreateFileW(path, access, share, sa, disposition, flags, model);
 }
-BOOL WINAPI TestFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info) {
-    return !Fails("GetFileInformationByHandle") && kSystem.GetFileInformationByHandle(file, info);
+BOOL WINAPI TestFileSize(HANDLE file, PLARGE_INTEGER size) {
+    return !Fails("GetFileSizeEx") && kSystem.GetFileSizeEx(file, size);
+}
+BOOL WINAPI TestFileTime(HANDLE file, LPFILETIME created, LPFILETIME read, LPFILETIME written) {
+    return !Fails("GetFileTime") && kSystem.GetFileTime(file, created, read, written);
 }
 BOOL WINAPI TestReadFile(HANDLE file, LPVOID to, DWORD size, LPDWORD done, LPOVERLAPPED at) {
     const bool shortRead = injection.fault == Fault::ShortRead &&
@@ -317,10 +320,9 @@ TEST(FileStep, EveryFileCallFailingInTurnLeavesTheOldOrNewFileAloneAndOneBoxNami
     RecordingRuntime runtime(steam);
     app::Form1 form(runtime);
     runtime.LoadForm(form.Design());
-    platform::FileStepCalls() = {
-        TestCreateFile, TestFileInformation, TestReadFile,      TestWriteFile,
-        TestFlush,      TestGetAttributes,   TestSetAttributes, TestMove,
-        TestDelete,     TestSleep,           TestTicks};
+    platform::FileStepCalls() = {TestCreateFile, TestFileSize, TestFileTime,      TestReadFile,
+                                 TestWriteFile,  TestFlush,    TestGetAttributes, TestSetAttributes,
+                                 TestMove,       TestDelete,   TestSleep,         TestTicks};
     const auto run = [&](int failAt, Fault fault) {
         Write(file, before);
         injection = Injection{};
