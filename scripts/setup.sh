@@ -31,11 +31,12 @@ if ! locale -a 2>/dev/null | grep -qix ja_jp.utf8; then
     $sudo locale-gen >/dev/null
 fi
 # Where 32-bit code cannot run: qemu-user 10 (from bookworm-backports; Debian 12's own 7.2
-# makes Wine's start-up crawl) runs 32-bit Wine and the shipped program emulated, 64-bit Wine
-# and an x86-64 compiler the other runs. qemu-user registers no binfmt handler by itself; the
-# Wine scripts register one only inside a namespace of their own.
+# makes Wine's start-up crawl) runs 32-bit Wine and the shipped program emulated; 64-bit Wine
+# and an x86-64 compiler (both thread models, as for i686) serve the other runs. qemu-user
+# registers no binfmt handler by itself; the Wine scripts register one only inside a
+# namespace of their own.
 if [ "$(nimbrel_wine_bits)" = 64 ]; then
-    install_missing wine64 g++-mingw-w64-x86-64-posix
+    install_missing wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
     if ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)" ge 1:10; then
         mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' | awk '$2 == "bookworm" {print $1; exit}')
         echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] ${mirror:?apt has no Debian 12 source to take the mirror from} bookworm-backports main" |
