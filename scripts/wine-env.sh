@@ -34,26 +34,15 @@ wine_namespace_start() {
 # wine and wineserver run the given programs through it. Scripts, not links: the loader finds
 # its preloader by the name it was started under.
 wine_commands() {
-    local wine=$1 wineserver=$2 bin="$NIMBREL_WINE_DIR/bin"
+    local bin="$NIMBREL_WINE_DIR/bin" enter=""
     mkdir -p "$bin"
-    printf '#!/bin/sh
-' >"$bin/wine-enter"
     if [ -n "$NIMBREL_WINE_NS_PID" ]; then
-        printf '[ "$(readlink /proc/self/ns/user)" = "%s" ] ||
-' \
-            "$(readlink "/proc/$NIMBREL_WINE_NS_PID/ns/user")" >>"$bin/wine-enter"
-        printf '    exec nsenter --target %s --user --mount --preserve-credentials --wd="$(pwd)" -- "$@"
-' \
-            "$NIMBREL_WINE_NS_PID" >>"$bin/wine-enter"
+        enter="[ \"\$(readlink /proc/self/ns/user)\" = \"$(readlink "/proc/$NIMBREL_WINE_NS_PID/ns/user")\" ] ||
+    exec nsenter --target $NIMBREL_WINE_NS_PID --user --mount --preserve-credentials --wd=\"\$(pwd)\" -- \"\$@\""
     fi
-    printf 'exec "$@"
-' >>"$bin/wine-enter"
-    printf '#!/bin/sh
-exec "%s" %s "$@"
-' "$bin/wine-enter" "$wine" >"$bin/wine"
-    printf '#!/bin/sh
-exec "%s" %s "$@"
-' "$bin/wine-enter" "$wineserver" >"$bin/wineserver"
+    printf '#!/bin/sh\n%s\nexec "$@"\n' "$enter" >"$bin/wine-enter"
+    printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$bin/wine-enter" "$1" >"$bin/wine"
+    printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$bin/wine-enter" "$2" >"$bin/wineserver"
     chmod +x "$bin/wine-enter" "$bin/wine" "$bin/wineserver"
     export PATH="$bin:$PATH"
 }
