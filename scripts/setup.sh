@@ -6,6 +6,12 @@ cd "$(dirname "$0")/.."
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
+# A mirror caught mid-sync fails one index of the refresh; the lists apt already has usually
+# still hold what is missing, and the install itself says so when they do not.
+apt_update() {
+    $sudo apt-get update -q || echo "apt-get update failed; installing from the package lists there are"
+}
+
 install_missing() {
     local missing=() package
     for package in "$@"; do
@@ -17,7 +23,7 @@ install_missing() {
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
     fi
-    $sudo apt-get update -q
+    apt_update
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
@@ -42,7 +48,7 @@ if [ "$(nimbrel_wine_bits)" = 64 ]; then
         echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] ${mirror:?apt has no Debian 12 source to take the mirror from} bookworm-backports main" |
             $sudo tee /etc/apt/sources.list.d/nimbrel-bookworm-backports.list >/dev/null
         echo "Installing: qemu-user (bookworm-backports)"
-        $sudo apt-get update -q
+        apt_update
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
             -t bookworm-backports qemu-user
     fi
