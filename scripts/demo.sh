@@ -6,8 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
-. scripts/wine-bits.sh
-tree=$(nimbrel_wine_tree)  # build/win32, unless this machine's Wine runs only 64-bit programs
+. scripts/wine-env.sh
+tree=build/win32  # the i686 file, the one users get, on every machine
 
 demo=build/demo/Steam
 rm -rf build/demo
@@ -24,9 +24,8 @@ fi
 echo "== config/loginusers.vdf before"
 cat "$demo/config/loginusers.vdf"
 
-. scripts/wine-env.sh
-wine_env_start
-echo "== running Nimbrel.exe $*"
+wine_env_start i686
+echo "== running $tree/Nimbrel.exe (i686, the file users get) $*"
 start=$(date +%s%N)
 # The display is virtual: a box nobody can press would wait forever, so the run is bounded.
 (cd "$demo" && timeout 30 wine Nimbrel.exe "$@") || echo "(Nimbrel.exe ended with exit code $?)"

@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # Takes a picture of the Nimbrel window under Wine: scripts/screenshot.sh [OUT.png]
-# (default docs/nimbrel.png). Builds first; uses the running Wine environment when there is one.
+# (default docs/nimbrel.png). Builds first; uses the running Wine environment when there is one,
+# and the build it runs; else the i686 file, the one users get.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/wine-bits.sh
+. scripts/wine-env.sh
 out=${1:-docs/nimbrel.png}
 if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
     scripts/setup.sh
     scripts/build.sh
-    . scripts/wine-env.sh
-    wine_env_start
+    wine_env_start i686
 fi
 folder=$(mktemp -d /tmp/nimbrel-shot.XXXXXX)
 mkdir -p "$folder/config"
-tree=$(nimbrel_wine_tree)
+tree=$(nimbrel_tree "$NIMBREL_WINE_BUILD")
 cp "$tree/Nimbrel.exe" "$folder/"
 cp "$tree/FakeSteam.exe" "$folder/Steam.exe"
 echo 1000 >"$folder/steam-lifetime.txt"

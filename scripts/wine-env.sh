@@ -1,10 +1,54 @@
-# Sourced by the test and demo scripts: a private Wine world for one run.
-# wine_env_start makes a prefix (32-bit where the machine can run it) on its own Xvfb display and keeps one wineserver up;
-# wine_env_stop ends exactly what wine_env_start began and removes it.
+# Sourced by the test, demo and bench scripts: a private Wine world for one run of one build.
+# wine_env_start BUILD (i686, the default, or x86-64) makes a prefix for that build on its own
+# Xvfb display and keeps one wineserver up; wine_env_stop ends exactly what it began and
+# removes it. The wine and wineserver commands of the run come first in PATH.
 
 . "$(dirname "${BASH_SOURCE[0]}")/wine-bits.sh"
 
+# The i386 ELF header (class, data, version, executable or shared object, machine 3), as
+# binfmt_misc matches it; the mask ignores the ABI bytes and the low bit of the file type.
+NIMBREL_I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+NIMBREL_I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+
+# A user + mount namespace for this run, whose own binfmt_misc hands every i386 program to
+# qemu-i386: 32-bit Wine on a kernel that runs no 32-bit code. Only processes inside see the
+# handler; the machine's own binfmt_misc is never touched. Prints the namespace's process id.
+wine_namespace_start() {
+    unshare --user --mount --propagation private sleep infinity </dev/null >/dev/null 2>&1 &
+    local pid=$! own
+    own=$(readlink /proc/self/ns/user)
+    until [ "$(readlink "/proc/$pid/ns/user")" != "$own" ]; do sleep 0.01; done
+    # User ids 0-65535 as themselves: root stays root, and a test can still run as nobody.
+    # (util-linux's --map-users goes through newuidmap, which refuses such a map.)
+    echo '0 0 65536' >"/proc/$pid/uid_map"
+    echo '0 0 65536' >"/proc/$pid/gid_map"
+    nsenter --target "$pid" --user --mount --preserve-credentials -- sh -c \
+        'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
+         printf %s "$1" >/proc/sys/fs/binfmt_misc/register' sh \
+        ":nimbrel-i386:M::$NIMBREL_I386_MAGIC:$NIMBREL_I386_MASK:$(command -v qemu-i386):FP" >&2
+    echo "$pid"
+}
+
+# Writes this run's commands: wine-enter runs a command inside the run's namespace, if it has
+# one (as root, who alone may enter it; in the current folder, which entering would reset);
+# wine and wineserver run the given programs through it. Scripts, not links: the loader finds
+# its preloader by the name it was started under.
+wine_commands() {
+    local bin="$NIMBREL_WINE_DIR/bin" enter=""
+    mkdir -p "$bin"
+    if [ -n "$NIMBREL_WINE_NS_PID" ]; then
+        enter="[ \"\$(readlink /proc/self/ns/user)\" = \"$(readlink "/proc/$NIMBREL_WINE_NS_PID/ns/user")\" ] ||
+    exec nsenter --target $NIMBREL_WINE_NS_PID --user --mount --preserve-credentials --wd=\"\$(pwd)\" -- \"\$@\""
+    fi
+    printf '#!/bin/sh\n%s\nexec "$@"\n' "$enter" >"$bin/wine-enter"
+    printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$bin/wine-enter" "$1" >"$bin/wine"
+    printf '#!/bin/sh\nexec "%s" %s "$@"\n' "$bin/wine-enter" "$2" >"$bin/wineserver"
+    chmod +x "$bin/wine-enter" "$bin/wine" "$bin/wineserver"
+    export PATH="$bin:$PATH"
+}
+
 wine_env_start() {
+    export NIMBREL_WINE_BUILD=${1:-i686}
     export WINEDEBUG=-all
     # No Mono or Gecko installer dialogs in a fresh prefix.
     export WINEDLLOVERRIDES="mscoree=;mshtml="
@@ -13,20 +57,24 @@ wine_env_start() {
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
     NIMBREL_WINE_BITS=$(nimbrel_wine_bits)
     export NIMBREL_WINE_BITS
-    if [ "$NIMBREL_WINE_BITS" = 32 ]; then
+    NIMBREL_WINE_PATH=$PATH
+    NIMBREL_WINE_NS_PID=""
+    unset WINELOADER WINESERVER
+    local wine=/usr/bin/wine wineserver=/usr/bin/wineserver how=natively
+    if [ "$NIMBREL_WINE_BUILD" = i686 ]; then
         export WINEARCH=win32
+        if [ "$NIMBREL_WINE_BITS" = 64 ]; then
+            NIMBREL_WINE_NS_PID=$(wine_namespace_start)
+            how="emulated by qemu-i386"
+        fi
     else
         # Debian's wine and wineserver commands pick the 32-bit loader whenever it is installed,
         # runnable or not: every program of this run gets the 64-bit ones instead.
         export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
-        mkdir -p "$NIMBREL_WINE_DIR/bin"
-        # Scripts, not links: the loader finds its preloader by the name it was started under.
-        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$NIMBREL_WINE_DIR/bin/wine"
-        printf '#!/bin/sh\nexec /usr/lib/wine/wineserver64 "$@"\n' >"$NIMBREL_WINE_DIR/bin/wineserver"
-        chmod +x "$NIMBREL_WINE_DIR/bin/wine" "$NIMBREL_WINE_DIR/bin/wineserver"
-        export PATH="$NIMBREL_WINE_DIR/bin:$PATH"
+        wine=$WINELOADER wineserver=$WINESERVER
     fi
-    echo "Wine: ${NIMBREL_WINE_BITS}-bit, programs from $(nimbrel_wine_tree)"
+    wine_commands "$wine" "$wineserver"
+    echo "Wine: ${WINEARCH#win}-bit, $how, programs from $(nimbrel_tree "$NIMBREL_WINE_BUILD") ($NIMBREL_WINE_BUILD)"
 
     local display
     for display in $(seq 91 250); do
@@ -67,7 +115,12 @@ wine_env_stop() {
     wineserver -w >/dev/null 2>&1 || true
     kill "$NIMBREL_XVFB_PID" 2>/dev/null || true
     wait "$NIMBREL_XVFB_PID" 2>/dev/null || true
+    if [ -n "$NIMBREL_WINE_NS_PID" ]; then
+        kill "$NIMBREL_WINE_NS_PID" 2>/dev/null || true
+        wait "$NIMBREL_WINE_NS_PID" 2>/dev/null || true
+    fi
     rm -rf "$NIMBREL_WINE_DIR" "/tmp/wine-$(id -u)-"* 2>/dev/null || true
     # Debian's wine keeps its server socket under /tmp/.wine-UID/server-*; leave other runs' alone.
+    export PATH=$NIMBREL_WINE_PATH
     NIMBREL_WINE_DIR=
 }

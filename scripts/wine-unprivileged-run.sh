@@ -20,7 +20,8 @@ chmod a+rx "$NIMBREL_WINE_DIR"
 environment=(HOME="$prefix" WINEPREFIX="$prefix" WINEARCH="$WINEARCH" WINEDEBUG=-all
              WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
 [ -n "${WINELOADER:-}" ] && environment+=(WINELOADER="$WINELOADER" WINESERVER="$WINESERVER")
-as_user() { runuser -u "$user" -- env "${environment[@]}" "$@"; }
+# Into the run's namespace first, if it has one: only root may enter it.
+as_user() { wine-enter runuser -u "$user" -- env "${environment[@]}" "$@"; }
 as_user wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
 as_user wine "$@"
 status=$?

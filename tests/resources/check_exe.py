@@ -4,6 +4,7 @@
 Usage: check_exe.py Nimbrel.exe SOURCE_DIR
 """
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -31,12 +32,19 @@ class NimbrelExe(unittest.TestCase):
                     data = language.data.struct
                     cls.resources[(kind.id, name.id)] = cls.pe.get_data(data.OffsetToData, data.Size)
 
-    def test_is_a_32_bit_gui_program_with_aslr_dep_and_terminal_server_awareness(self):
+    def test_is_a_large_address_aware_32_bit_gui_program_with_aslr_dep_and_ts_awareness(self):
         self.assertEqual(self.pe.FILE_HEADER.Machine, 0x14C)
         self.assertEqual(self.pe.OPTIONAL_HEADER.Magic, 0x10B)
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem, 2)
+        # Under WOW64 the program may use 4 GB, not 2: it reads a whole file into one buffer.
+        self.assertTrue(self.pe.FILE_HEADER.Characteristics & 0x0020, 'LARGE_ADDRESS_AWARE')
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         self.assertTrue(flags & 0x0040, 'DYNAMIC_BASE')
+        # Without base relocations the loader cannot move the image, and DYNAMIC_BASE does nothing.
+        self.assertFalse(self.pe.FILE_HEADER.Characteristics & 0x0001, 'RELOCS_STRIPPED')
+        relocations = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[5]  # IMAGE_DIRECTORY_ENTRY_BASERELOC
+        self.assertGreater(relocations.Size, 0, 'base relocations')
+        self.assertTrue(self.pe.get_section_by_rva(relocations.VirtualAddress), 'base relocations')
         self.assertTrue(flags & 0x0100, 'NX_COMPAT')
         self.assertTrue(flags & 0x8000, 'TERMINAL_SERVER_AWARE')
         self.assertEqual(self.pe.FILE_HEADER.TimeDateStamp, 0, 'no link time stamp')
@@ -90,6 +98,11 @@ class NimbrelExe(unittest.TestCase):
     def test_manifest(self):
         manifest = self.resources[(24, 1)].decode()
         self.assertIn('level="asInvoker"', manifest)
+        # The program's own identity names its architecture; Windows refuses to start a program
+        # whose manifest names another one (a side-by-side configuration error).
+        identity = re.search(r'<assemblyIdentity [^>]*name="Nimbrel"[^>]*>', manifest)
+        self.assertIsNotNone(identity)
+        self.assertIn('processorArchitecture="x86"', identity.group(0))
         self.assertIn('PerMonitorV2', manifest)
         self.assertIn('Microsoft.Windows.Common-Controls', manifest)
         self.assertEqual(manifest.count('<supportedOS '), 4)
