@@ -34,18 +34,6 @@ std::string WithAccounts(int count) {
     return text + sample.substr(last);
 }
 
-// Runs a Linux shell command (as root, under Wine), and waits for it to finish.
-bool RunShell(const std::wstring& folder, const std::string& command) {
-    const std::wstring done = folder + L"\\shell-done";
-    ::DeleteFileW(done.c_str());
-    const std::string script = command + " && touch " + wine::UnixPathOf(folder) + "/shell-done";
-    if (!wine::StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"")) return false;
-    const bool ran = WaitUntil(
-        5000, [&] { return ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
-    ::DeleteFileW(done.c_str());
-    return ran;
-}
-
 class Startup : public EndToEnd {};
 
 }  // namespace
@@ -236,10 +224,10 @@ TEST_F(Startup, AFullDriveIsReportedForTheUsersFileWhichStaysAsItWas) {
     // A file system with room for the file, but not for a second copy of it.
     struct SmallDrive {
         std::wstring steam, config;
-        bool mounted =
-            RunShell(steam, "mount -t tmpfs -o size=64k nimbrel-full " + wine::UnixPathOf(config));
+        bool mounted = wine::RunUnixShell(
+            steam, "mount -t tmpfs -o size=64k nimbrel-full " + wine::UnixPathOf(config));
         ~SmallDrive() {
-            if (mounted) RunShell(steam, "umount " + wine::UnixPathOf(config));
+            if (mounted) wine::RunUnixShell(steam, "umount " + wine::UnixPathOf(config));
         }
     } drive{steam.Path(), steam.Path() + L"\\config"};
     if (!drive.mounted)

@@ -55,20 +55,11 @@ int ErrorNumber(const std::function<void()>& action) {
     return 0;
 }
 
-// chmod on folder from Linux (Wine starts Linux programs natively), then waits until it is done.
+// chmod on folder from Linux (Wine starts Linux programs natively).
 void SetUnixMode(const std::wstring& folder, const char* mode) {
-    const std::string target = wine::UnixPathOf(folder);
-    ASSERT_FALSE(target.empty()) << "not under Wine";
-    // The handle of a Linux program does not tell when it ends, so it leaves a mark beside.
-    const std::wstring done = folder + L".done";
-    ::DeleteFileW(done.c_str());
-    const std::string script =
-        "chmod " + std::string(mode) + " " + target + " && touch " + target + ".done";
-    ASSERT_TRUE(wine::StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\""));
-    for (int i = 0; i < 250 && ::GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
-        ::Sleep(20);
-    ASSERT_NE(::GetFileAttributesW(done.c_str()), INVALID_FILE_ATTRIBUTES) << "chmod did not run";
-    ::DeleteFileW(done.c_str());
+    ASSERT_TRUE(
+        wine::RunUnixShell(folder, "chmod " + std::string(mode) + " " + wine::UnixPathOf(folder)))
+        << "chmod did not run (not under Wine?)";
 }
 
 bool CanCreateIn(const std::wstring& folder) {

@@ -40,4 +40,19 @@ inline bool StartUnixProgram(const std::string& commandLine) {
     return true;
 }
 
+// Runs a shell command line on the Linux side and waits (up to 5 s) until it has succeeded;
+// false when it failed or did not finish. It leaves a mark beside folder to say it is done.
+inline bool RunUnixShell(const std::wstring& folder, const std::string& command) {
+    const std::wstring done = folder + L".done";
+    ::DeleteFileW(done.c_str());
+    const std::string script = command + " && touch " + UnixPathOf(folder) + ".done";
+    bool ran = StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"");
+    for (int i = 0; ran && i < 250 && ::GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES;
+         ++i)
+        ::Sleep(20);
+    ran = ran && ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES;
+    ::DeleteFileW(done.c_str());
+    return ran;
+}
+
 }  // namespace wine
