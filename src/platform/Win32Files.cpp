@@ -27,8 +27,6 @@ constexpr wchar_t kTempSuffix[] = L".nimbrel-tmp";
 constexpr std::uint64_t kLargestFile = 0x40000000;  // read into memory whole
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-FileCalls& Calls() { return FileStepCalls(); }
-
 // Virus scanners, indexers and backup tools open a file for a moment right after it changes.
 // A step they refuse is tried again after short pauses, for about two seconds from its first
 // refusal; what cannot pass by waiting (a missing file, a denied folder) is reported at once.
@@ -46,11 +44,11 @@ public:
 
     // Pauses and returns true while the two seconds since the first pause are not over.
     bool Pause() {
-        const ULONGLONG now = Calls().GetTickCount64();
+        const ULONGLONG now = FileStepCalls().GetTickCount64();
         if (!started_) deadline_ = now + kWaitMs;
         started_ = true;
         if (now >= deadline_) return false;
-        Calls().Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause_, deadline_ - now)));
+        FileStepCalls().Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause_, deadline_ - now)));
         pause_ = std::min<DWORD>(pause_ * 2, kLongestPauseMs);
         return true;
     }
@@ -72,8 +70,8 @@ RuntimeError InUse(const std::wstring& path) {
 HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWORD share,
                 DWORD disposition, DWORD flags) {
     while (true) {
-        HANDLE file =
-            Calls().CreateFileW(path.c_str(), access, share, nullptr, disposition, flags, nullptr);
+        HANDLE file = FileStepCalls().CreateFileW(path.c_str(), access, share, nullptr, disposition,
+                                                  flags, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = ::GetLastError();
         if (!wait.Again(error)) {
@@ -87,8 +85,8 @@ HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWOR
 bool VersionOf(HANDLE file, FileVersion& version) {
     LARGE_INTEGER size;
     FILETIME lastWrite;
-    if (!Calls().GetFileSizeEx(file, &size) ||
-        !Calls().GetFileTime(file, nullptr, nullptr, &lastWrite))
+    if (!FileStepCalls().GetFileSizeEx(file, &size) ||
+        !FileStepCalls().GetFileTime(file, nullptr, nullptr, &lastWrite))
         return false;
     version.size = static_cast<std::uint64_t>(size.QuadPart);
     version.lastWrite = (std::uint64_t{lastWrite.dwHighDateTime} << 32) | lastWrite.dwLowDateTime;
@@ -110,9 +108,9 @@ FileContent ReadWhole(HeldFileWait& wait, const std::wstring& path) {
         std::size_t read = 0;
         while (read < content.bytes.size()) {
             DWORD done = 0;
-            if (!Calls().ReadFile(file.get(), content.bytes.data() + read,
-                                  static_cast<DWORD>(content.bytes.size() - read), &done,
-                                  nullptr)) {
+            if (!FileStepCalls().ReadFile(file.get(), content.bytes.data() + read,
+                                          static_cast<DWORD>(content.bytes.size() - read), &done,
+                                          nullptr)) {
                 const DWORD error = ::GetLastError();
                 if (wait.Again(error)) continue;  // a range another program has locked
                 throw ErrorFromWin32(error, path);
@@ -137,7 +135,7 @@ void WriteNewFile(const std::wstring& temporary, const std::string& bytes,
     // or be read-only; either refuses the create with access denied, every time, until cleared.
     // Without a leftover the refusal is the folder's, and that is what gets reported.
     if (error == ERROR_ACCESS_DENIED &&
-        Calls().SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) {
+        FileStepCalls().SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         file.reset(
             OpenFile(wait, temporary, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         error = file ? ERROR_SUCCESS : ::GetLastError();
@@ -148,19 +146,19 @@ void WriteNewFile(const std::wstring& temporary, const std::string& bytes,
         const DWORD chunk =
             static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1u << 24));
         DWORD done = 0;
-        if (!Calls().WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr))
+        if (!FileStepCalls().WriteFile(file.get(), bytes.data() + written, chunk, &done, nullptr))
             ThrowLastError(path);
         if (done == 0) throw ErrorFromWin32(ERROR_DISK_FULL, path);
         written += done;
     }
-    if (!Calls().FlushFileBuffers(file.get())) ThrowLastError(path);
+    if (!FileStepCalls().FlushFileBuffers(file.get())) ThrowLastError(path);
 }
 
 // Removes the temporary copy after a failure. A scanner that opened it the moment it was
 // written refuses the delete for a while: that is waited out like any other hold.
 void DeleteTemporary(const std::wstring& temporary) noexcept {
     HeldFileWait wait;
-    while (!Calls().DeleteFileW(temporary.c_str()))
+    while (!FileStepCalls().DeleteFileW(temporary.c_str()))
         if (!wait.Again(::GetLastError(), true)) return;
 }
 
@@ -191,7 +189,7 @@ FileContent Win32Runtime::ReadFileBytes(const std::wstring& path) {
 
 void Win32Runtime::ReplaceFileBytes(const std::wstring& path, const FileContent& content,
                                     const Rewrite& rewrite) {
-    const DWORD attributes = Calls().GetFileAttributesW(path.c_str());
+    const DWORD attributes = FileStepCalls().GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError(path);
     // Checked here because a rename would go straight through a read-only file.
     if (attributes & FILE_ATTRIBUTE_READONLY)
@@ -208,7 +206,7 @@ void Win32Runtime::ReplaceFileBytes(const std::wstring& path, const FileContent&
             if (!copyWritten) {
                 WriteNewFile(temporary, source->bytes, path);
                 if (attributes & kKept)
-                    Calls().SetFileAttributesW(temporary.c_str(), attributes & kKept);
+                    FileStepCalls().SetFileAttributesW(temporary.c_str(), attributes & kKept);
                 copyWritten = true;
             }
             // Just before the swap: the original must be free to replace, and still the
@@ -231,8 +229,8 @@ void Win32Runtime::ReplaceFileBytes(const std::wstring& path, const FileContent&
             }
             // The original is untouched up to this one step. A scanner that opened the new
             // copy, or the original since the check, refuses it: wait, then check again.
-            if (Calls().MoveFileExW(temporary.c_str(), path.c_str(),
-                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            if (FileStepCalls().MoveFileExW(temporary.c_str(), path.c_str(),
+                                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                 return;
             const DWORD error = ::GetLastError();
             if (!renameWait.Again(error, true))
