@@ -8,8 +8,33 @@ sudo=""
 
 # A mirror caught mid-sync fails one index of the refresh; the lists apt already has usually
 # still hold what is missing, and the install itself says so when they do not.
+refresh=ok
 apt_update() {
-    $sudo apt-get update -q || echo "apt-get update failed; installing from the package lists there are"
+    refresh=ok
+    $sudo apt-get update -q && return 0
+    refresh=failed
+    echo "apt-get update failed; installing from the package lists there are"
+}
+
+# apt_install [-t SUITE] PACKAGE...: after a failed refresh, a failed install is tried once more
+# with the point release as the target. On a fresh machine the stale index may be the only list
+# of one architecture's security updates: apt then wants the other architecture's newer versions
+# of multi-arch libraries, which must match across architectures, and gives up. The point release
+# offers the same versions for both. Packages wanted from SUITE keep it, named one by one.
+point_release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+apt_install() {
+    local suite="" package retry=()
+    if [ "$1" = -t ]; then
+        suite=$2
+        shift 2
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+        ${suite:+-t "$suite"} "$@" && return 0
+    [ "$refresh" = failed ] || return 1
+    for package in "$@"; do retry+=("$package${suite:+/$suite}"); done
+    echo "The install failed on the lists of a failed refresh; trying once more with $point_release as the target"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
+        -t "$point_release" "${retry[@]}"
 }
 
 install_missing() {
@@ -24,7 +49,7 @@ install_missing() {
         $sudo dpkg --add-architecture i386
     fi
     apt_update
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+    apt_install "${missing[@]}"
 }
 
 install_missing cmake g++ clang-format libgtest-dev libgmock-dev libbenchmark-dev clang-14 libclang-rt-14-dev \
@@ -49,7 +74,6 @@ if [ "$(nimbrel_wine_bits)" = 64 ]; then
             $sudo tee /etc/apt/sources.list.d/nimbrel-bookworm-backports.list >/dev/null
         echo "Installing: qemu-user (bookworm-backports)"
         apt_update
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-            -t bookworm-backports qemu-user
+        apt_install -t bookworm-backports qemu-user
     fi
 fi
