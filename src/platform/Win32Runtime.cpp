@@ -58,24 +58,46 @@ std::wstring ArgumentsOf(const std::wstring& commandLine) {
     return commandLine.substr(at);
 }
 
+namespace {
+
+// What a Windows error code reads as: a classic run-time error, with what follows the name of
+// the file or program it is about. Codes not listed read as a device I/O error.
+struct Win32Error {
+    DWORD code;
+    RuntimeError (*error)(std::wstring detail);
+    const wchar_t* afterDetail;
+};
+constexpr wchar_t kInUse[] = L" is in use by another program.";
+const Win32Error kWin32Errors[] = {
+    {ERROR_FILE_NOT_FOUND, errors::FileNotFound, L""},
+    {ERROR_PATH_NOT_FOUND, errors::PathNotFound, L""},
+    {ERROR_INVALID_NAME, errors::PathNotFound, L""},
+    {ERROR_BAD_NETPATH, errors::PathNotFound, L""},
+    {ERROR_FILENAME_EXCED_RANGE, errors::PathNotFound, L""},
+    {ERROR_SHARING_VIOLATION, errors::PermissionDenied, kInUse},
+    {ERROR_LOCK_VIOLATION, errors::PermissionDenied, kInUse},
+    // A scanner still holds a file that was deleted: a moment's matter, like a held file.
+    {ERROR_DELETE_PENDING, errors::PermissionDenied, kInUse},
+    {ERROR_ACCESS_DENIED, errors::PathFileAccess, L""},
+    {ERROR_WRITE_PROTECT, errors::PathFileAccess, L""},
+    {ERROR_DISK_FULL, errors::DiskFull, L""},
+    {ERROR_HANDLE_DISK_FULL, errors::DiskFull, L""},
+    // The user's share of the disk is used up: to the user, the disk is full.
+    {kErrorDiskQuotaExceeded, errors::DiskFull, L""},
+    {kErrorElevationRequired, errors::PermissionDenied, L" needs to run as administrator."},
+    {ERROR_CANCELLED, errors::PermissionDenied,
+     L" was not started: the request for administrator rights was declined."},
+    {ERROR_NOT_ENOUGH_MEMORY, [](std::wstring) { return errors::OutOfMemory(); }, L""},
+    {ERROR_OUTOFMEMORY, [](std::wstring) { return errors::OutOfMemory(); }, L""},
+    {ERROR_BAD_EXE_FORMAT, errors::InvalidCall, L""},
+};
+
+}  // namespace
+
 RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail) {
-    switch (code) {
-    case ERROR_FILE_NOT_FOUND: return errors::FileNotFound(detail);
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH: return errors::PathNotFound(detail);
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return errors::PermissionDenied(detail + L" is in use by another program.");
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT: return errors::PathFileAccess(detail);
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return errors::DiskFull(detail);
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return errors::OutOfMemory();
-    case ERROR_BAD_EXE_FORMAT: return errors::InvalidCall(detail);
-    default: return errors::DeviceIo(detail);
-    }
+    for (const Win32Error& row : kWin32Errors)
+        if (row.code == code) return row.error(detail + row.afterDetail);
+    return errors::DeviceIo(detail);
 }
 
 void ThrowLastError(const std::wstring& detail) { throw ErrorFromWin32(::GetLastError(), detail); }

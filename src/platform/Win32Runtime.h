@@ -94,6 +94,10 @@ FileCalls& FileStepCalls();
 std::wstring ModulePath();
 // The argument text of a command line: what follows the program path and its separating blank.
 std::wstring ArgumentsOf(const std::wstring& commandLine);
+// Windows error codes that MinGW's headers do not name: a program that must be started
+// elevated ("Run this program as an administrator"), and a user's disk quota used up.
+inline constexpr DWORD kErrorElevationRequired = 740;
+inline constexpr DWORD kErrorDiskQuotaExceeded = 1295;
 // Our error for a failed system call, by its Windows error code.
 RuntimeError ErrorFromWin32(DWORD code, const std::wstring& detail);
 // Raises the error of the last failed system call, naming detail.
