@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BenchWin32.h"
@@ -61,46 +62,40 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "peak") {
         WriteBytes(file, Synthetic(64u << 20), true);
         const std::size_t before = WorkingSet(false);
-        platform::FileContent text = runtime.ReadFileBytes(file);
-        const platform::Rewrite rewrite = [](std::string& bytes) {
+        std::string text = runtime.ReadFileBytes(file);
+        const double size = static_cast<double>(text.size());
+        runtime.RewriteFile(file, std::move(text), [](std::string& bytes) {
             return loginusers::RewriteOfflineFlags(bytes, loginusers::kFlagOff,
                                                    loginusers::kFlagOn) > 0;
-        };
-        rewrite(text.bytes);
-        runtime.ReplaceFileBytes(file, text, rewrite);
+        });
         std::printf(
             "peak working set: %.1f MB for a %.1f MB file (%.2fx); %.1f MB before the step\n",
-            (WorkingSet(true) - before) / 1048576.0, text.bytes.size() / 1048576.0,
-            static_cast<double>(WorkingSet(true) - before) / static_cast<double>(text.bytes.size()),
-            before / 1048576.0);
+            (WorkingSet(true) - before) / 1048576.0, size / 1048576.0,
+            static_cast<double>(WorkingSet(true) - before) / size, before / 1048576.0);
         ::DeleteFileW(file.c_str());
         return 0;
     }
 
-    std::printf("%10s %12s %12s %8s %12s %12s %12s\n", "size", "step ms", "copy ms", "ratio",
-                "read ms", "rewrite ms", "replace ms");
+    std::printf("%10s %12s %12s %8s %12s %12s\n", "size", "step ms", "copy ms", "ratio", "read ms",
+                "rewrite ms");
     for (const std::size_t size :
          {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
         WriteBytes(file, Synthetic(size), true);
-        std::vector<double> step, plain, reading, rewriting, replacing;
+        std::vector<double> step, plain, reading, rewriting;
         bool offline = true;
         const int rounds = size > (16u << 20) ? 5 : 11;
         for (int round = 0; round < rounds; ++round) {
             double start = Now();
-            platform::FileContent text = runtime.ReadFileBytes(file);
+            std::string text = runtime.ReadFileBytes(file);
             const double read = Now();
-            const platform::Rewrite rewrite = [offline](std::string& bytes) {
+            runtime.RewriteFile(file, std::move(text), [offline](std::string& bytes) {
                 return loginusers::RewriteOfflineFlags(
                            bytes, offline ? loginusers::kFlagOff : loginusers::kFlagOn,
                            offline ? loginusers::kFlagOn : loginusers::kFlagOff) > 0;
-            };
-            rewrite(text.bytes);
-            const double rewritten = Now();
-            runtime.ReplaceFileBytes(file, text, rewrite);
+            });
             step.push_back(Now() - start);
             reading.push_back(read - start);
-            rewriting.push_back(rewritten - read);
-            replacing.push_back(Now() - rewritten);
+            rewriting.push_back(Now() - read);
             offline = !offline;
 
             start = Now();
@@ -108,9 +103,8 @@ int main(int argc, char** argv) {
             plain.push_back(Now() - start);
         }
         const double s = Median(step) * 1000, c = Median(plain) * 1000;
-        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f %12.2f\n", ReadFile(file).size(), s, c,
-                    s / c, Median(reading) * 1000, Median(rewriting) * 1000,
-                    Median(replacing) * 1000);
+        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f\n", ReadFile(file).size(), s, c, s / c,
+                    Median(reading) * 1000, Median(rewriting) * 1000);
     }
     ::DeleteFileW(file.c_str());
     ::DeleteFileW(copy.c_str());

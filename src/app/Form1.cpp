@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 
 #include <string>
+#include <utility>
 
 #include "instance/prevInstanz.h"
 #include "loginusers/OfflineFlags.h"
@@ -102,15 +103,14 @@ void Form1::Form_Load() {
     }
     CheckFiles();
 
-    platform::FileContent loginUsers = runtime_.ReadFileBytes(LoginUsersPath);
+    std::string loginUsers = runtime_.ReadFileBytes(LoginUsersPath);
     std::string findValue(loginusers::kFlagOff);
     std::string replaceValue(loginusers::kFlagOn);
     if (!CommandLine.empty()) HandleOnline(findValue, replaceValue);
     const auto rewrite = [&](std::string& bytes) {
         return loginusers::RewriteOfflineFlags(bytes, findValue, replaceValue) > 0;
     };
-    // Nothing to change means nothing to write: the file keeps its bytes and its time stamp.
-    if (rewrite(loginUsers.bytes)) runtime_.ReplaceFileBytes(LoginUsersPath, loginUsers, rewrite);
+    runtime_.RewriteFile(LoginUsersPath, std::move(loginUsers), rewrite);
     runtime_.DoEvents();
 
     if (steamProcessId != 0)

@@ -20,22 +20,6 @@ struct ProcessEntry {
     std::wstring exeFile;
 };
 
-// What tells one saved version of a file from the next: its size and its last-write time.
-struct FileVersion {
-    std::uint64_t size = 0;
-    std::uint64_t lastWrite = 0;
-    friend bool operator==(const FileVersion& a, const FileVersion& b) {
-        return a.size == b.size && a.lastWrite == b.lastWrite;
-    }
-    friend bool operator!=(const FileVersion& a, const FileVersion& b) { return !(a == b); }
-};
-
-// A whole file's bytes, with the version they were read from.
-struct FileContent {
-    std::string bytes;
-    FileVersion version;
-};
-
 // Changes a file's bytes in place; false when nothing needed changing.
 using Rewrite = std::function<bool(std::string& bytes)>;
 
@@ -72,14 +56,14 @@ public:
     // The file's name when an ordinary file (not hidden, system or a folder) exists at path,
     // else "". Relative paths resolve against the current directory.
     virtual std::wstring Dir(const std::wstring& path) = 0;
-    // The whole file as bytes, as one saved version. Raises when it is missing or cannot be
-    // opened or read.
-    virtual FileContent ReadFileBytes(const std::wstring& path) = 0;
-    // Replaces the file with content.bytes in one step, or raises with the file untouched.
-    // When another program has saved the file since content.version, its new bytes are read
-    // and passed through rewrite instead; if that changes nothing, nothing is written.
-    virtual void ReplaceFileBytes(const std::wstring& path, const FileContent& content,
-                                  const Rewrite& rewrite) = 0;
+    // The whole file as bytes. Raises when it is missing or cannot be opened or read.
+    virtual std::string ReadFileBytes(const std::wstring& path) = 0;
+    // Passes text, the file's bytes as read, through rewrite and, when that changes them,
+    // replaces the file with the result in one step; when it changes nothing, nothing is
+    // written. If another program saved the file since text was read, its new text is passed
+    // through rewrite instead. Raises with the file as it was (or as the other program left it).
+    virtual void RewriteFile(const std::wstring& path, std::string text,
+                             const Rewrite& rewrite) = 0;
 
     virtual void ShowForm() = 0;
     virtual void SetCaption(const std::wstring& caption) = 0;

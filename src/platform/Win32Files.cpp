@@ -6,17 +6,11 @@
 namespace platform {
 
 FileCalls& FileStepCalls() {
-    static FileCalls calls{::CreateFileW,
-                           ::GetFileSizeEx,
-                           ::GetFileTime,
-                           ::ReadFile,
-                           ::WriteFile,
-                           ::FlushFileBuffers,
-                           ::GetFileAttributesW,
-                           ::SetFileAttributesW,
-                           ::MoveFileExW,
-                           ::DeleteFileW,
-                           ::Sleep,
+    static FileCalls calls{::CreateFileW,        ::GetFileSizeEx,
+                           ::ReadFile,           ::WriteFile,
+                           ::FlushFileBuffers,   ::GetFileAttributesW,
+                           ::SetFileAttributesW, ::MoveFileExW,
+                           ::DeleteFileW,        ::Sleep,
                            ::GetTickCount64};
     return calls;
 }
@@ -25,7 +19,14 @@ namespace {
 
 constexpr wchar_t kTempSuffix[] = L".nimbrel-tmp";
 constexpr std::uint64_t kLargestFile = 0x40000000;  // read into memory whole
+constexpr std::size_t kCompareChunk = 1u << 16;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Refusals that a step waits out besides a held file. A rename or a delete is refused with
+// access denied by a file open without delete sharing. A program that saves by writing a new
+// file and renaming it over the original leaves, for a moment, no file at all, or one whose
+// delete is pending, which opens as access denied.
+enum AlsoWaited : unsigned { kDenied = 1, kGone = 2 };
 
 // Virus scanners, indexers and backup tools open a file for a moment right after it changes.
 // A step they refuse is tried again after short pauses, for about two seconds from its first
@@ -34,11 +35,11 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 class HeldFileWait {
 public:
     // True, after a pause, when the step that failed with error is to be tried again.
-    // deniedToo: access denied counts as held too (a rename or a delete, which a file open
-    // without delete sharing refuses so).
-    bool Again(DWORD error, bool deniedToo = false) {
+    bool Again(DWORD error, unsigned alsoWaited = 0) {
         const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
-                          (deniedToo && error == ERROR_ACCESS_DENIED);
+                          error == ERROR_DELETE_PENDING ||
+                          ((alsoWaited & (kDenied | kGone)) && error == ERROR_ACCESS_DENIED) ||
+                          ((alsoWaited & kGone) && error == ERROR_FILE_NOT_FOUND);
         return held && Pause();
     }
 
@@ -67,77 +68,99 @@ RuntimeError InUse(const std::wstring& path) {
 }
 
 // CreateFileW, tried again while another program holds the file.
-HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWORD share,
-                DWORD disposition, DWORD flags) {
+HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWORD disposition,
+                DWORD flags, unsigned alsoWaited = 0) {
+    const DWORD share = disposition == OPEN_EXISTING ? kShareAll : 0;
     while (true) {
         HANDLE file = FileStepCalls().CreateFileW(path.c_str(), access, share, nullptr, disposition,
                                                   flags, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = ::GetLastError();
-        if (!wait.Again(error)) {
+        if (!wait.Again(error, alsoWaited)) {
             ::SetLastError(error);
             return INVALID_HANDLE_VALUE;
         }
     }
 }
 
-// The saved version of an open file; false, with the last error set, when it cannot be told.
-bool VersionOf(HANDLE file, FileVersion& version) {
+// The size of an open file, or raises.
+std::uint64_t SizeOf(HANDLE file, const std::wstring& path) {
     LARGE_INTEGER size;
-    FILETIME lastWrite;
-    if (!FileStepCalls().GetFileSizeEx(file, &size) ||
-        !FileStepCalls().GetFileTime(file, nullptr, nullptr, &lastWrite))
-        return false;
-    version.size = static_cast<std::uint64_t>(size.QuadPart);
-    version.lastWrite = (std::uint64_t{lastWrite.dwHighDateTime} << 32) | lastWrite.dwLowDateTime;
-    return true;
+    if (!FileStepCalls().GetFileSizeEx(file, &size)) ThrowLastError(path);
+    return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-// The whole file as one saved version. Another program may save it while it is read: a read
-// that ends short of the size it began with is read again (within wait), never taken for the
-// whole. One that changed in other ways shows as another version at the check before the
-// rename, and is read again there.
-FileContent ReadWhole(HeldFileWait& wait, const std::wstring& path) {
-    while (true) {
-        UniqueFile file(OpenFile(wait, path, GENERIC_READ, kShareAll, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN));
-        FileContent content;
-        if (!file || !VersionOf(file.get(), content.version)) ThrowLastError(path);
-        if (content.version.size > kLargestFile) throw errors::OutOfMemory();
-        content.bytes.resize(static_cast<std::size_t>(content.version.size));
-        std::size_t read = 0;
-        while (read < content.bytes.size()) {
-            DWORD done = 0;
-            if (!FileStepCalls().ReadFile(file.get(), content.bytes.data() + read,
-                                          static_cast<DWORD>(content.bytes.size() - read), &done,
-                                          nullptr)) {
-                const DWORD error = ::GetLastError();
-                if (wait.Again(error)) continue;  // a range another program has locked
-                throw ErrorFromWin32(error, path);
-            }
-            if (done == 0) break;  // the file shrank while we read it
-            read += done;
+// Reads up to size bytes of an open file into to; what was read, which is less only when the
+// file ended early. A range that another program has locked is waited out.
+std::size_t ReadInto(HeldFileWait& wait, HANDLE file, char* to, std::size_t size,
+                     const std::wstring& path) {
+    std::size_t read = 0;
+    while (read < size) {
+        DWORD done = 0;
+        if (!FileStepCalls().ReadFile(
+                file, to + read, static_cast<DWORD>(std::min<std::size_t>(size - read, 1u << 24)),
+                &done, nullptr)) {
+            const DWORD error = ::GetLastError();
+            if (wait.Again(error)) continue;
+            throw ErrorFromWin32(error, path);
         }
-        if (read == content.bytes.size()) return content;
+        if (done == 0) break;
+        read += done;
+    }
+    return read;
+}
+
+// The whole file. Another program may save it while it is read: a read that ends short of the
+// size it began with is read again (within wait), never taken for the whole. One that changed
+// in other ways differs at the check before the rename, and is read again there.
+std::string ReadWhole(HeldFileWait& wait, const std::wstring& path, unsigned alsoWaited = 0) {
+    while (true) {
+        UniqueFile file(OpenFile(wait, path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                 alsoWaited));
+        if (!file) ThrowLastError(path);
+        const std::uint64_t size = SizeOf(file.get(), path);
+        if (size > kLargestFile) throw errors::OutOfMemory();
+        std::string bytes(static_cast<std::size_t>(size), '\0');
+        if (ReadInto(wait, file.get(), bytes.data(), bytes.size(), path) == bytes.size())
+            return bytes;
         if (!wait.Pause()) throw InUse(path);
     }
 }
 
-// Writes bytes to a new file at temporary and flushes it to disk, or raises. Failures name
-// path, the user's file: the temporary copy means nothing to whoever reads the box.
-void WriteNewFile(const std::wstring& temporary, const std::string& bytes,
-                  const std::wstring& path) {
-    HeldFileWait wait;
-    UniqueFile file(
-        OpenFile(wait, temporary, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+// Whether the file at path still holds exactly text, the bytes the copy was made from. It is
+// opened as the rename needs it (write and delete access, all sharing): a program that still
+// holds it refuses that, and is waited out, and so is a file that is gone or denied for a
+// moment while another program swaps in a save of its own. The size settles most changes;
+// a save of the same size is told by its bytes, whatever its time stamp says (FAT keeps
+// times in 2 s steps, NTFS takes them from a clock that ticks every 16 ms).
+bool StillHolds(HeldFileWait& wait, const std::wstring& path, const std::string& text) {
+    UniqueFile original(OpenFile(wait, path, GENERIC_READ | GENERIC_WRITE | DELETE, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, kGone));
+    if (!original) ThrowLastError(path);
+    if (SizeOf(original.get(), path) != text.size()) return false;
+    std::string chunk(std::min(text.size(), kCompareChunk), '\0');
+    for (std::size_t at = 0; at < text.size(); at += chunk.size()) {
+        const std::size_t size = std::min(chunk.size(), text.size() - at);
+        if (ReadInto(wait, original.get(), chunk.data(), size, path) != size ||
+            text.compare(at, size, chunk.data(), size) != 0)
+            return false;
+    }
+    return true;
+}
+
+// Writes bytes to a new file at temporary, with the original's kept attributes, and flushes
+// it to disk, or raises. Failures name path, the user's file: the temporary copy means
+// nothing to whoever reads the box.
+void WriteNewFile(HeldFileWait& wait, const std::wstring& temporary, const std::string& bytes,
+                  DWORD attributes, const std::wstring& path) {
+    UniqueFile file(OpenFile(wait, temporary, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
     // A leftover of an interrupted run may carry the original's hidden and system attributes,
     // or be read-only; either refuses the create with access denied, every time, until cleared.
     // Without a leftover the refusal is the folder's, and that is what gets reported.
     if (error == ERROR_ACCESS_DENIED &&
         FileStepCalls().SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) {
-        file.reset(
-            OpenFile(wait, temporary, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
+        file.reset(OpenFile(wait, temporary, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
         error = file ? ERROR_SUCCESS : ::GetLastError();
     }
     if (!file) throw ErrorFromWin32(error, path);
@@ -152,6 +175,11 @@ void WriteNewFile(const std::wstring& temporary, const std::string& bytes,
         written += done;
     }
     if (!FileStepCalls().FlushFileBuffers(file.get())) ThrowLastError(path);
+    file.reset();
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (attributes & kKept)
+        FileStepCalls().SetFileAttributesW(temporary.c_str(), attributes & kKept);
 }
 
 // Removes the temporary copy after a failure. A scanner that opened it the moment it was
@@ -159,7 +187,7 @@ void WriteNewFile(const std::wstring& temporary, const std::string& bytes,
 void DeleteTemporary(const std::wstring& temporary) noexcept {
     HeldFileWait wait;
     while (!FileStepCalls().DeleteFileW(temporary.c_str()))
-        if (!wait.Again(::GetLastError(), true)) return;
+        if (!wait.Again(::GetLastError(), kDenied)) return;
 }
 
 }  // namespace
@@ -182,49 +210,36 @@ std::wstring Win32Runtime::Dir(const std::wstring& path) {
     return name;
 }
 
-FileContent Win32Runtime::ReadFileBytes(const std::wstring& path) {
+std::string Win32Runtime::ReadFileBytes(const std::wstring& path) {
     HeldFileWait wait;
     return ReadWhole(wait, path);
 }
 
-void Win32Runtime::ReplaceFileBytes(const std::wstring& path, const FileContent& content,
-                                    const Rewrite& rewrite) {
+void Win32Runtime::RewriteFile(const std::wstring& path, std::string text, const Rewrite& rewrite) {
+    std::string copy = text;
+    // Nothing to change means nothing to write: the file keeps its bytes and its time stamp.
+    if (!rewrite(copy)) return;
     const DWORD attributes = FileStepCalls().GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError(path);
     // Checked here because a rename would go straight through a read-only file.
     if (attributes & FILE_ATTRIBUTE_READONLY)
         throw errors::PathFileAccess(path + L" is read-only; it was left unchanged.");
-    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const std::wstring temporary = path + kTempSuffix;
-    HeldFileWait checkWait, renameWait;
-    FileContent saved;  // what another program saved meanwhile, once it has
-    const FileContent* source = &content;
+    // One bound for everything another program's saves make us do again: the check, the
+    // reads and the copies after a change. The first copy and the rename wait on their own.
+    HeldFileWait writeWait, changeWait, renameWait;
     try {
-        bool copyWritten = false;
+        WriteNewFile(writeWait, temporary, copy, attributes, path);
         while (true) {
-            if (!copyWritten) {
-                WriteNewFile(temporary, source->bytes, path);
-                if (attributes & kKept)
-                    FileStepCalls().SetFileAttributesW(temporary.c_str(), attributes & kKept);
-                copyWritten = true;
-            }
-            // Just before the swap: the original must be free to replace, and still the
-            // version the copy was made from. Another program (Steam saving as it shuts down,
-            // a sync tool) may have saved it since; its save must not be lost.
-            FileVersion current;
-            {
-                UniqueFile original(OpenFile(checkWait, path,
-                                             GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES,
-                                             kShareAll, OPEN_EXISTING, 0));
-                if (!original || !VersionOf(original.get(), current)) ThrowLastError(path);
-            }
-            if (current != source->version) {
-                if (!checkWait.Pause()) throw InUse(path);  // it keeps changing
-                saved = ReadWhole(checkWait, path);
-                source = &saved;
-                if (!rewrite(saved.bytes)) break;  // what it saved needs no change
-                copyWritten = false;
+            // Just before the swap: the original must be free to replace, and still the text
+            // the copy was made from. Another program (Steam saving as it shuts down, a sync
+            // tool) may have saved it since; its save must not be lost.
+            if (!StillHolds(changeWait, path, text)) {
+                if (!changeWait.Pause()) throw InUse(path);  // it keeps changing
+                text = ReadWhole(changeWait, path, kGone);
+                copy = text;
+                if (!rewrite(copy)) break;  // what it saved needs no change
+                WriteNewFile(changeWait, temporary, copy, attributes, path);
                 continue;
             }
             // The original is untouched up to this one step. A scanner that opened the new
@@ -233,7 +248,7 @@ void Win32Runtime::ReplaceFileBytes(const std::wstring& path, const FileContent&
                                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
                 return;
             const DWORD error = ::GetLastError();
-            if (!renameWait.Again(error, true))
+            if (!renameWait.Again(error, kDenied))
                 throw error == ERROR_ACCESS_DENIED ? InUse(path) : ErrorFromWin32(error, path);
         }
     } catch (...) {

@@ -36,9 +36,8 @@ public:
     std::wstring LCase(const std::wstring& text) override;
     std::wstring UCase(const std::wstring& text) override;
     std::wstring Dir(const std::wstring& path) override;
-    FileContent ReadFileBytes(const std::wstring& path) override;
-    void ReplaceFileBytes(const std::wstring& path, const FileContent& content,
-                          const Rewrite& rewrite) override;
+    std::string ReadFileBytes(const std::wstring& path) override;
+    void RewriteFile(const std::wstring& path, std::string text, const Rewrite& rewrite) override;
     void ShowForm() override;
     void SetCaption(const std::wstring& caption) override;
     void SetTimerEnabled(FormTimer timer, bool enabled) override;
@@ -76,7 +75,6 @@ private:
 struct FileCalls {
     decltype(&::CreateFileW) CreateFileW;
     decltype(&::GetFileSizeEx) GetFileSizeEx;
-    decltype(&::GetFileTime) GetFileTime;
     decltype(&::ReadFile) ReadFile;
     decltype(&::WriteFile) WriteFile;
     decltype(&::FlushFileBuffers) FlushFileBuffers;

@@ -196,27 +196,43 @@ TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
 }
 
 TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
-    SteamFolder steam(L"Steam-saved-meanwhile");
-    const std::string original = WithAccounts(1), newer = WithAccounts(2);
-    steam.WriteLoginUsers(original);
-    // Steam saving the file as it shuts down: a writer that lets others only read.
-    HANDLE writer = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    // Its new copy beside the file shows that Nimbrel has read the old text.
-    const std::wstring copy = steam.LoginUsers() + L".nimbrel-tmp";
-    ASSERT_TRUE(WaitUntil(
-        10000, [&] { return ::GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES; }));
-    DWORD written = 0;
-    ::WriteFile(writer, newer.data(), static_cast<DWORD>(newer.size()), &written, nullptr);
-    ::Sleep(200);
-    ::CloseHandle(writer);
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
-    EXPECT_FALSE(nimbrel.WaitForBox(0)) << "no box";
-    EXPECT_EQ(steam.ReadLoginUsers(), Offline(newer)) << "the other program's save is kept";
-    EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
-    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+    const std::string original = WithAccounts(1);
+    std::string sameSize = original;  // another account id, of as many digits
+    sameSize.replace(sameSize.find("100000000"), 9, "199999999");
+    struct Case {
+        const char* name;
+        std::string newer;
+        bool sameTick;  // the time stamp as before: the file system's clock has not ticked
+    };
+    for (const Case& c : {Case{"one more account", WithAccounts(2), false},
+                          Case{"same size, same time stamp", sameSize, true}}) {
+        SCOPED_TRACE(c.name);
+        SteamFolder steam(L"Steam-saved-meanwhile");
+        steam.WriteLoginUsers(original);
+        // Steam saving the file as it shuts down: a writer that lets others only read.
+        HANDLE writer = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        FILETIME before;
+        ASSERT_TRUE(::GetFileTime(writer, nullptr, nullptr, &before));
+        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+        // Its new copy beside the file shows that Nimbrel has read the old text.
+        const std::wstring copy = steam.LoginUsers() + L".nimbrel-tmp";
+        ASSERT_TRUE(WaitUntil(
+            10000, [&] { return ::GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+        DWORD written = 0;
+        ::WriteFile(writer, c.newer.data(), static_cast<DWORD>(c.newer.size()), &written, nullptr);
+        if (c.sameTick) {
+            ASSERT_TRUE(::SetFileTime(writer, nullptr, nullptr, &before));
+        }
+        ::Sleep(200);
+        ::CloseHandle(writer);
+        EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+        EXPECT_FALSE(nimbrel.WaitForBox(0)) << "no box";
+        EXPECT_EQ(steam.ReadLoginUsers(), Offline(c.newer)) << "the other program's save is kept";
+        EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
+        EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+    }
 }
 
 TEST_F(Startup, AFullDriveIsReportedForTheUsersFileWhichStaysAsItWas) {

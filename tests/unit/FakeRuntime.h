@@ -106,23 +106,22 @@ public:
         Record("Dir " + Narrow(path));
         return dirFinds.count(path) ? path.substr(path.rfind(L'\\') + 1) : L"";
     }
-    platform::FileContent ReadFileBytes(const std::wstring& path) override {
+    std::string ReadFileBytes(const std::wstring& path) override {
         Record("Read " + Narrow(path));
         const auto file = files.find(path);
         if (file == files.end()) throw platform::errors::FileNotFound(path);
-        return {file->second, {file->second.size(), 1}};
+        return file->second;
     }
-    // With savedMeanwhile set, another program saves that text between the read and the
-    // replace, and the replace works from it, as the real one does.
-    void ReplaceFileBytes(const std::wstring& path, const platform::FileContent& content,
-                          const platform::Rewrite& rewrite) override {
+    // Records a write-back only when the rewrite changes something, as the real one writes
+    // only then. With savedMeanwhile set, another program saves that text between the read
+    // and the swap, and that is what gets rewritten, as in the real one.
+    void RewriteFile(const std::wstring& path, std::string text,
+                     const platform::Rewrite& rewrite) override {
+        if (!rewrite(text)) return;
         Record("Replace " + Narrow(path));
         if (replaceError) throw *replaceError;
-        files[path] = content.bytes;
-        if (savedMeanwhile) {
-            files[path] = *savedMeanwhile;
-            rewrite(files[path]);
-        }
+        if (savedMeanwhile && !rewrite(text = *savedMeanwhile)) return;
+        files[path] = text;
     }
 
     void ShowForm() override { Record("ShowForm"); }
