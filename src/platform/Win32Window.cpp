@@ -1,6 +1,4 @@
-// The DPI functions of newer Windows versions are declared only for them; they are wanted here
-// for their types alone, each being looked up at run time.
-#define WINVER 0x0A00
+// The windows themselves: creation, the procedures, labels and timers, the application window.
 #include "platform/Win32Window.h"
 
 #include "platform/Text.h"
@@ -11,22 +9,6 @@ namespace {
 constexpr wchar_t kAppClass[] = L"NimbrelApp";
 constexpr int kFirstControlId = 100;
 constexpr UINT_PTR kFirstTimerId = 1;
-constexpr UINT kDefaultDpi = 96;
-constexpr int kTwipsPerInch = 1440;
-constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
-
-// Functions of newer Windows versions, looked up once so the program still runs where they
-// are missing (it then behaves as if at the system DPI). Each takes the type the system's
-// headers declare, so a wrong calling convention cannot compile.
-template <class Function>
-Function UserFunction(const char* name) {
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
-}
-using GetDpiForWindowFn = decltype(&::GetDpiForWindow);
-using AdjustWindowRectExForDpiFn = decltype(&::AdjustWindowRectExForDpi);
-using SystemParametersInfoForDpiFn = decltype(&::SystemParametersInfoForDpi);
 
 // The show command of a shortcut set to "Run: Minimized" (or of any starter that asks for one),
 // or 0 when the program was not asked to start minimized.
@@ -41,33 +23,6 @@ int MinimizedStartCommand() {
     case SW_MINIMIZE: return startup.wShowWindow;
     default: return 0;
     }
-}
-
-// An auto-repeat of a key held down: bit 30 of WM_KEYDOWN's lParam, the key's previous state.
-bool IsRepeat(LPARAM lParam) { return (lParam & (LPARAM{1} << 30)) != 0; }
-
-int ToPixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), kTwipsPerInch); }
-
-UINT SystemDpi() {
-    HDC screen = ::GetDC(nullptr);
-    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : kDefaultDpi;
-}
-
-// The system's message font at the given DPI.
-HFONT CreateMessageFont(UINT dpi) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    static const auto forDpi =
-        UserFunction<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
-    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) {
-        return ::CreateFontIndirectW(&metrics.lfMessageFont);
-    }
-    ::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    metrics.lfMessageFont.lfHeight = ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi),
-                                              static_cast<int>(SystemDpi()));
-    return ::CreateFontIndirectW(&metrics.lfMessageFont);
 }
 
 }  // namespace
@@ -130,35 +85,6 @@ void Win32Window::Load(const FormDesign& design) {
     Layout(CurrentDpi());
 }
 
-UINT Win32Window::CurrentDpi() const {
-    static const auto forWindow = UserFunction<GetDpiForWindowFn>("GetDpiForWindow");
-    if (forWindow && form_) {
-        const UINT dpi = forWindow(form_);
-        if (dpi != 0) return dpi;
-    }
-    return SystemDpi();
-}
-
-void Win32Window::Layout(UINT dpi) {
-    HFONT font = CreateMessageFont(dpi);
-    for (std::size_t i = 0; i < controls_.size(); ++i) {
-        const ControlDesign& control = design_.controls[i];
-        ::SendMessageW(controls_[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-        ::MoveWindow(controls_[i], ToPixels(control.left, dpi), ToPixels(control.top, dpi),
-                     ToPixels(control.width, dpi), ToPixels(control.height, dpi), TRUE);
-    }
-    if (font_) ::DeleteObject(font_);
-    font_ = font;
-
-    RECT frame{0, 0, ToPixels(design_.clientWidth, dpi), ToPixels(design_.clientHeight, dpi)};
-    static const auto adjustForDpi =
-        UserFunction<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
-    if (!adjustForDpi || !adjustForDpi(&frame, kFormStyle, FALSE, kFormExStyle, dpi))
-        ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
-    ::SetWindowPos(form_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void Win32Window::Show() {
     // Windows applies the starter's show command only to an unowned first window, and this form
     // is owned by the application window: a shortcut's "Run: Minimized" is applied here, once.
@@ -197,16 +123,6 @@ LRESULT CALLBACK Win32Window::FormProc(HWND window, UINT message, WPARAM wParam,
     if (self && self->form_ == window)
         return self->Shielded([&] { return self->HandleForm(message, wParam, lParam); });
     return ::DefWindowProcW(window, message, wParam, lParam);
-}
-
-template <class Work>
-LRESULT Win32Window::Shielded(Work&& work) noexcept {
-    try {
-        return work();
-    } catch (...) {
-        onFailure_(std::current_exception());
-    }
-    return 0;
 }
 
 LRESULT Win32Window::HandleForm(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -269,26 +185,6 @@ void Win32Window::DrawLabel(const ControlDesign& label, HDC dc, const RECT& area
         top += metrics.tmHeight;
     }
     ::SelectObject(dc, oldFont);
-}
-
-LRESULT CALLBACK Win32Window::FocusButtonProc(HWND button, UINT message, WPARAM wParam,
-                                              LPARAM lParam) {
-    auto* self =
-        reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(::GetParent(button), GWLP_USERDATA));
-    return self->Shielded([&]() -> LRESULT {
-        if (message == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_SPACE)) {
-            // One press, one click: a key held down since before (the Enter that started the
-            // program from Explorer, or closed a box) must not end the run on its repeats.
-            if (IsRepeat(lParam)) return 0;
-            if (wParam == VK_RETURN) {
-                ::SendMessageW(::GetParent(button), WM_COMMAND,
-                               MAKEWPARAM(::GetDlgCtrlID(button), BN_CLICKED),
-                               reinterpret_cast<LPARAM>(button));
-                return 0;
-            }
-        }
-        return ::CallWindowProcW(self->buttonProc_, button, message, wParam, lParam);
-    });
 }
 
 // Only system calls: nothing here can throw.

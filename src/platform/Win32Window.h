@@ -12,7 +12,9 @@
 namespace platform {
 
 // The program's windows: the visible form with its controls and timers, and the hidden
-// application window that bears the application title (other copies find us by it).
+// application window that bears the application title (other copies find us by it). One file
+// for each part: Win32Window.cpp (the windows and their procedures), Win32WindowDpi.cpp (DPI and
+// layout), Win32WindowKeys.cpp (the button's keyboard).
 class Win32Window {
 public:
     // Takes a failure that escaped a handler of the window system's calls; does not return.
@@ -31,6 +33,10 @@ public:
     HWND Form() const noexcept { return form_; }
 
 private:
+    // Shared by the creation and the layout at each DPI, which must frame the same window.
+    static constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    static constexpr DWORD kFormExStyle = WS_EX_APPWINDOW;
+
     static LRESULT CALLBACK FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK AppProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK FocusButtonProc(HWND button, UINT message, WPARAM wParam,
@@ -56,5 +62,16 @@ private:
     HWND focusControl_ = nullptr;   // the one control that takes the keyboard focus
     WNDPROC buttonProc_ = nullptr;  // its own window procedure, under ours
 };
+
+// Here, not in a source file: the form's procedure and the button's both run their work through it.
+template <class Work>
+LRESULT Win32Window::Shielded(Work&& work) noexcept {
+    try {
+        return work();
+    } catch (...) {
+        onFailure_(std::current_exception());
+    }
+    return 0;
+}
 
 }  // namespace platform
