@@ -200,14 +200,14 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
     std::string sameSize = original;  // another account id, of as many digits
     sameSize.replace(sameSize.find("100000000"), 9, "199999999");
     struct Case {
-        const char* name;
+        const wchar_t* name;
         std::string newer;
         bool sameTick;  // the time stamp as before: the file system's clock has not ticked
     };
-    for (const Case& c : {Case{"one more account", WithAccounts(2), false},
-                          Case{"same size, same time stamp", sameSize, true}}) {
-        SCOPED_TRACE(c.name);
-        SteamFolder steam(L"Steam-saved-meanwhile");
+    for (const Case& c : {Case{L"Steam-saved-meanwhile", WithAccounts(2), false},
+                          Case{L"Steam-saved-within-a-tick", sameSize, true}}) {
+        SCOPED_TRACE(Utf8(c.name));
+        SteamFolder steam(c.name);
         steam.WriteLoginUsers(original);
         // Steam saving the file as it shuts down: a writer that lets others only read.
         HANDLE writer = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ | GENERIC_WRITE,
