@@ -1,4 +1,4 @@
-// Processes: starting a program, the toolhelp walk, ending a process.
+// Processes: starting a program, the toolhelp walk, sessions, ending a process and its wait.
 #include "platform/Win32Runtime.h"
 
 #include <tlhelp32.h>
@@ -79,6 +79,19 @@ bool Win32Runtime::TerminateProcess(Handle process, std::uint32_t exitCode) {
 
 bool Win32Runtime::CloseHandle(Handle handle) {
     return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;
+}
+
+bool Win32Runtime::ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(processId, &session)) return false;
+    sessionId = session;
+    return true;
+}
+
+std::uint32_t Win32Runtime::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+std::uint32_t Win32Runtime::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), milliseconds);
 }
 
 }  // namespace platform
