@@ -547,14 +547,12 @@ BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* info) {
     ::SetLastError(shellError);
     return shellError == 0;
 }
+decltype(&::ShellExecuteExW) LoadFakeShellExecuteEx() { return ++shellLoads, FakeShellExecuteEx; }
 // Puts the fakes in for one scope; the system's calls come back however the test ends.
 struct FakeStartCalls {
     const platform::StartCalls system = platform::ProgramStartCalls();
     FakeStartCalls() {
-        platform::ProgramStartCalls() = {FakeCreateProcess, [] {
-                                             ++shellLoads;
-                                             return &FakeShellExecuteEx;
-                                         }};
+        platform::ProgramStartCalls() = {FakeCreateProcess, LoadFakeShellExecuteEx};
     }
     ~FakeStartCalls() { platform::ProgramStartCalls() = system; }
 };
