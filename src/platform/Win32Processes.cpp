@@ -3,9 +3,9 @@
 
 #include <tlhelp32.h>
 
-#include "platform/Win32Window.h"
-
 #include <cstring>
+
+#include "platform/Win32Window.h"
 
 // The lookup reads process names in the ANSI code page on purpose; name the ANSI functions.
 #undef Process32First
@@ -37,8 +37,8 @@ decltype(&::ShellExecuteExW) LoadShellExecuteExW() {
     // without its loader update rejects the flag; there the full path does the same.
     HMODULE shell32 = ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     wchar_t system[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (!shell32 && length > 0 && length < MAX_PATH)
+    const UINT length = shell32 ? 0 : ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
         shell32 = ::LoadLibraryExW((std::wstring(system) + L"\\shell32.dll").c_str(), nullptr, 0);
     if (!shell32) return nullptr;
     return reinterpret_cast<decltype(&::ShellExecuteExW)>(
