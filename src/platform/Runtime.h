@@ -108,6 +108,11 @@ public:
                                std::uint32_t processId) = 0;
     virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
+    // The session processId runs in; false when it cannot be told (no access, or no process).
+    virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;
+    virtual std::uint32_t GetCurrentProcessId() = 0;
+    // Waits until handle is signalled (a process has ended) or milliseconds have passed.
+    virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
 };
 
 }  // namespace platform

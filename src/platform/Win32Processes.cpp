@@ -1,9 +1,11 @@
-// Processes: starting a program, the toolhelp walk, ending a process.
+// Processes: starting a program, the toolhelp walk, sessions, ending a process and its wait.
 #include "platform/Win32Runtime.h"
 
 #include <tlhelp32.h>
 
 #include <cstring>
+
+#include "platform/Win32Window.h"
 
 // The lookup reads process names in the ANSI code page on purpose; name the ANSI functions.
 #undef Process32First
@@ -30,22 +32,65 @@ ProcessEntry ToEntry(const tagPROCESSENTRY32& record) {
     return entry;
 }
 
+decltype(&::ShellExecuteExW) LoadShellExecuteExW() {
+    // From the system folder only: the Steam folder is full of other programs' DLLs. Windows 7
+    // without its loader update rejects the flag; there the full path does the same.
+    HMODULE shell32 = ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    wchar_t system[MAX_PATH];
+    const UINT length = shell32 ? 0 : ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+        shell32 = ::LoadLibraryExW((std::wstring(system) + L"\\shell32.dll").c_str(), nullptr, 0);
+    if (!shell32) return nullptr;
+    return reinterpret_cast<decltype(&::ShellExecuteExW)>(
+        reinterpret_cast<void*>(::GetProcAddress(shell32, "ShellExecuteExW")));
+}
+
+// A program marked "Run this program as an administrator" starts only through the shell, which
+// asks the user for the rights; so it starts as Explorer would start it. Raises when it does
+// not start, a declined prompt included.
+void ShellStart(const std::wstring& program, const std::wstring& arguments, int show, HWND owner) {
+    const auto shellExecuteEx = ProgramStartCalls().LoadShellExecuteExW();
+    if (!shellExecuteEx) throw ErrorFromWin32(kErrorElevationRequired, program);
+    const std::wstring parameters =
+        !arguments.empty() && arguments[0] == L' ' ? arguments.substr(1) : arguments;
+    // What CreateProcessW would have inherited, named: the shell may start elsewhere otherwise.
+    wchar_t directory[MAX_PATH];
+    const DWORD directoryLength = ::GetCurrentDirectoryW(MAX_PATH, directory);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;  // the failure is ours to report
+    info.hwnd = owner;
+    info.lpFile = program.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = directoryLength > 0 && directoryLength < MAX_PATH ? directory : nullptr;
+    info.nShow = show;
+    if (!shellExecuteEx(&info)) ThrowLastError(program);
+}
+
 }  // namespace
+
+StartCalls& ProgramStartCalls() {
+    static StartCalls calls{::CreateProcessW, LoadShellExecuteExW};
+    return calls;
+}
 
 void Win32Runtime::Shell(const std::wstring& program, const std::wstring& arguments,
                          int windowStyle) {
     std::wstring commandLine = L"\"" + program + L"\"" + arguments;
+    const int show = windowStyle == kMinimizedFocus ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow =
-        static_cast<WORD>(windowStyle == kMinimizedFocus ? SW_SHOWMINIMIZED : SW_SHOWNORMAL);
+    startup.wShowWindow = static_cast<WORD>(show);
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &started))
-        ThrowLastError(program);
-    UniqueProcess process(started.hProcess);
-    UniqueProcess thread(started.hThread);
+    if (ProgramStartCalls().CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr,
+                                           FALSE, 0, nullptr, nullptr, &startup, &started)) {
+        UniqueProcess process(started.hProcess);
+        UniqueProcess thread(started.hThread);
+        return;
+    }
+    if (::GetLastError() != kErrorElevationRequired) ThrowLastError(program);
+    ShellStart(program, arguments, show, window_->Form());
 }
 
 Handle Win32Runtime::CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t processId) {
@@ -79,6 +124,19 @@ bool Win32Runtime::TerminateProcess(Handle process, std::uint32_t exitCode) {
 
 bool Win32Runtime::CloseHandle(Handle handle) {
     return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;
+}
+
+bool Win32Runtime::ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(processId, &session)) return false;
+    sessionId = session;
+    return true;
+}
+
+std::uint32_t Win32Runtime::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+std::uint32_t Win32Runtime::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), milliseconds);
 }
 
 }  // namespace platform

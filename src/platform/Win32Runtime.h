@@ -1,6 +1,8 @@
 #pragma once
 
 #include <windows.h>
+// After windows.h: the shell's declarations, for the types of the start's call table only.
+#include <shellapi.h>
 
 #include <memory>
 #include <string>
@@ -60,6 +62,9 @@ public:
     Handle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool CloseHandle(Handle handle) override;
+    bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) override;
+    std::uint32_t GetCurrentProcessId() override;
+    std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
 
 private:
     std::wstring modulePath_;
@@ -87,6 +92,16 @@ struct FileCalls {
 };
 // The table the file step calls through; the system's own functions unless a test swapped some.
 FileCalls& FileStepCalls();
+
+// The system calls of a program start, in one table: a test replaces them to see what a start
+// that Windows refuses without elevation does, with no real prompt.
+struct StartCalls {
+    decltype(&::CreateProcessW) CreateProcessW;
+    // The shell's start, loaded on first need from the system folder; null when it cannot be.
+    decltype (&::ShellExecuteExW) (*LoadShellExecuteExW)();
+};
+// The table Shell calls through; the system's own functions unless a test swapped some.
+StartCalls& ProgramStartCalls();
 
 // The full path of the running program file.
 std::wstring ModulePath();

@@ -9,7 +9,19 @@ using platform::ResumeNext;
 
 constexpr std::uint32_t kSnapProcess = 0x2;       // TH32CS_SNAPPROCESS
 constexpr std::uint32_t kProcessTerminate = 0x1;  // PROCESS_TERMINATE
+constexpr std::uint32_t kSynchronize = 0x100000;  // SYNCHRONIZE: the handle may be waited on
 constexpr std::uint32_t kKilledExitCode = 1;
+// A terminated process lingers until its handles are closed and its threads are gone.
+constexpr std::uint32_t kEndWaitMs = 1000;
+
+// True when processId runs in session. A process whose session cannot be told is another
+// user's, one this user could not end anyway: false.
+bool InSession(platform::Runtime& runtime, std::uint32_t processId, std::uint32_t session) {
+    std::uint32_t its = 0;
+    bool known = false;
+    ResumeNext([&] { known = runtime.ProcessIdToSessionId(processId, its); });
+    return known && its == session;
+}
 
 }  // namespace
 
@@ -23,8 +35,7 @@ bool ProcessMatcher::Offer(const std::wstring& upperImageName, std::uint32_t pro
         result_ = static_cast<std::int32_t>(processId);
         return true;
     }
-    if (upperImageName.find(search_) != std::wstring::npos)
-        result_ = static_cast<std::int32_t>(processId);
+    if (Matches(upperImageName)) result_ = static_cast<std::int32_t>(processId);
     return false;
 }
 
@@ -37,6 +48,12 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     std::wstring upperName = name;
     ResumeNext([&] { upperName = runtime.UCase(name); });
     ProcessMatcher matcher(upperName);
+    // Another user's Steam on the same machine (fast user switching, Remote Desktop) is theirs.
+    std::uint32_t ownSession = 0;
+    bool sessionKnown = false;
+    ResumeNext([&] {
+        sessionKnown = runtime.ProcessIdToSessionId(runtime.GetCurrentProcessId(), ownSession);
+    });
 
     platform::ProcessEntry entry;
     bool more = false;
@@ -44,7 +61,11 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     while (more) {
         std::wstring upperImage = entry.exeFile;
         ResumeNext([&] { upperImage = runtime.UCase(entry.exeFile); });
-        if (matcher.Offer(upperImage, entry.th32ProcessID)) break;
+        // The session is asked only of entries the name picks, which are few.
+        if (matcher.Matches(upperImage) &&
+            (!sessionKnown || InSession(runtime, entry.th32ProcessID, ownSession)) &&
+            matcher.Offer(upperImage, entry.th32ProcessID))
+            break;
         // A next-entry call that cannot be made ends the walk instead of repeating this entry.
         if (!ResumeNext([&] { more = runtime.ProcessNext(snapshot, entry); })) more = false;
     }
@@ -53,9 +74,11 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
 }
 
 void KillProcess(platform::Runtime& runtime, const std::int32_t& processId) {
-    const platform::Handle process =
-        runtime.OpenProcess(kProcessTerminate, false, static_cast<std::uint32_t>(processId));
-    runtime.TerminateProcess(process, kKilledExitCode);
+    const platform::Handle process = runtime.OpenProcess(kProcessTerminate | kSynchronize, false,
+                                                         static_cast<std::uint32_t>(processId));
+    // Waited for, so that the lookup that follows does not still see it dying.
+    if (runtime.TerminateProcess(process, kKilledExitCode))
+        runtime.WaitForSingleObject(process, kEndWaitMs);
     runtime.CloseHandle(process);
 }
 

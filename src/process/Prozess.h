@@ -15,6 +15,10 @@ std::wstring StripPath(const std::wstring& name);
 class ProcessMatcher {
 public:
     explicit ProcessMatcher(std::wstring upperSearchName) : search_(std::move(upperSearchName)) {}
+    // True when the image name is the search name or contains it: an entry Offer would take.
+    bool Matches(const std::wstring& upperImageName) const {
+        return upperImageName.find(search_) != std::wstring::npos;
+    }
     // True when this entry is an exact match, which ends the search.
     bool Offer(const std::wstring& upperImageName, std::uint32_t processId);
     std::int32_t Result() const noexcept { return result_; }
@@ -26,10 +30,12 @@ private:
 
 // The id of a running process whose image name is name (ignoring case; a path is cut at its
 // last backslash), else of the last one whose image name contains it; 0 when there is none
-// or no process list can be had. Never raises.
+// or no process list can be had. Only processes of this program's own session count (all,
+// when its session cannot be told). Never raises.
 std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name);
 
-// One attempt to end the process with exit code 1; nothing is examined or reported.
+// One attempt to end the process with exit code 1, waiting a moment for its end; nothing is
+// examined or reported.
 void KillProcess(platform::Runtime& runtime, const std::int32_t& processId);
 
 }  // namespace Prozess

@@ -53,6 +53,8 @@ class NimbrelExe(unittest.TestCase):
         imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
         self.assertLessEqual(imported, SYSTEM_DLLS)
         self.assertIn('kernel32.dll', imported)
+        # The shell is loaded only for a start that needs elevation: other starts load nothing more.
+        self.assertNotIn('shell32.dll', imported)
 
     def test_version_block(self):
         fixed = self.pe.VS_FIXEDFILEINFO[0]

@@ -43,13 +43,19 @@ public:
     std::optional<platform::RuntimeError> replaceError;
     std::optional<std::string> savedMeanwhile;
 
+    static constexpr std::uint32_t kOwnSession = 1, kOtherSession = 2;
+    static constexpr std::uint32_t kUnknownSession = ~0u;  // ProcessIdToSessionId is denied
+    static constexpr std::uint32_t kOwnProcessId = 1234;
+    std::uint32_t ownSession = kOwnSession;
     struct Process {
         std::wstring name;
         std::uint32_t id;
+        std::uint32_t session = kOwnSession;
     };
     std::vector<Process> processes = {{L"System", 4}, {L"explorer.exe", 100}};
     int steamShowsAfterLaunches = 1;  // 0: a launched Steam never shows in the process list
-    std::set<std::uint32_t> unkillable;
+    std::set<std::uint32_t> unkillable, unopenable;
+    std::set<std::uint32_t> slowToEnd;  // terminated, listed until a wait is made on it
     std::uint32_t nextSteamId = 5000;
     int steamLaunches = 0;
     std::optional<platform::RuntimeError> shellError;
@@ -213,7 +219,7 @@ public:
         Record("OpenProcess " + std::to_string(access) + " " + std::to_string(inherit) + " " +
                std::to_string(id));
         for (const auto& process : processes)
-            if (process.id == id) return 0x10000 + id;
+            if (process.id == id && !unopenable.count(id)) return 0x10000 + id;
         return 0;
     }
     bool TerminateProcess(platform::Handle process, std::uint32_t exitCode) override {
@@ -223,10 +229,31 @@ public:
         if (unkillable.count(id)) return false;
         for (auto it = processes.begin(); it != processes.end(); ++it)
             if (it->id == id) {
-                processes.erase(it);
+                if (!slowToEnd.count(id)) processes.erase(it);
                 return true;
             }
         return false;
+    }
+    std::uint32_t WaitForSingleObject(platform::Handle handle, std::uint32_t ms) override {
+        Record("WaitForSingleObject " + std::to_string(handle) + " " + std::to_string(ms));
+        const auto id = static_cast<std::uint32_t>(handle - 0x10000);
+        for (auto it = processes.begin(); it != processes.end(); ++it)
+            if (it->id == id && slowToEnd.erase(id)) {
+                processes.erase(it);
+                break;
+            }
+        return 0;
+    }
+    bool ProcessIdToSessionId(std::uint32_t id, std::uint32_t& session) override {
+        Record("ProcessIdToSessionId " + std::to_string(id));
+        session = id == kOwnProcessId ? ownSession : kUnknownSession;
+        for (const auto& process : processes)
+            if (process.id == id) session = process.session;
+        return session != kUnknownSession;
+    }
+    std::uint32_t GetCurrentProcessId() override {
+        Record("GetCurrentProcessId");
+        return kOwnProcessId;
     }
     bool CloseHandle(platform::Handle handle) override {
         Record("CloseHandle " + std::to_string(handle));

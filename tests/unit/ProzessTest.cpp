@@ -9,11 +9,14 @@ using ::testing::ElementsAre;
 
 namespace {
 
-std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstring& name) {
+std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstring& name,
+                    std::uint32_t ownSession) {
     FakeRuntime rt;
     rt.processes = std::move(processes);
+    rt.ownSession = ownSession;
     return Prozess::FindProcess(rt, name);
 }
+constexpr auto kOther = FakeRuntime::kOtherSession, kUnknown = FakeRuntime::kUnknownSession;
 
 }  // namespace
 
@@ -23,6 +26,7 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         std::vector<FakeRuntime::Process> list;
         const wchar_t* search;
         std::int32_t id;
+        std::uint32_t ownSession = FakeRuntime::kOwnSession;
     };
     const Case cases[] = {
         {"ignores case", {{L"Steam.exe", 7}}, L"steam.exe", 7},
@@ -41,10 +45,13 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         {"trailing backslash: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"C:\\Steam\\", 2},
         {"empty name: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"", 2},
         {"empty name, empty list", {}, L"", 0},
+        {"other session passed over", {{L"steam.exe", 4}, {L"steam.exe", 3, kOther}}, L"steam", 4},
+        {"unknown session passed over", {{L"steam.exe", 3, kUnknown}}, L"steam.exe", 0},
+        {"own session unknown: all count", {{L"steam.exe", 3, kOther}}, L"steam.exe", 3, kUnknown},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Lookup(c.list, c.search), c.id);
+        EXPECT_EQ(Lookup(c.list, c.search, c.ownSession), c.id);
     }
 }
 
@@ -52,12 +59,16 @@ TEST(FindProcess, WalksOneFreshSnapshotAndClosesItOnEveryExit) {
     FakeRuntime rt;
     rt.processes = {{L"a.exe", 1}, {L"steam.exe", 2}, {L"c.exe", 3}};
     EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 2);
-    EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "Next", "CloseHandle 1792"));
+    // The session is asked of the one entry the name picks.
+    EXPECT_THAT(rt.calls,
+                ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
+                            "First", "Next", "ProcessIdToSessionId 2", "CloseHandle 1792"));
 
     rt.calls.clear();
     EXPECT_EQ(Prozess::FindProcess(rt, L"nothing.exe"), 0);
     EXPECT_THAT(rt.calls,
-                ElementsAre("Snapshot 2 0", "First", "Next", "Next", "Next", "CloseHandle 1793"));
+                ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
+                            "First", "Next", "Next", "Next", "CloseHandle 1793"));
 }
 
 TEST(FindProcess, FailuresAreSuppressed) {
@@ -80,7 +91,9 @@ TEST(FindProcess, FailuresAreSuppressed) {
         FakeRuntime rt;
         rt.failing = {"First"};
         EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
-        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "CloseHandle 1792"));
+        EXPECT_THAT(rt.calls,
+                    ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
+                                "First", "CloseHandle 1792"));
     }
     {
         SCOPED_TRACE("next entry cannot be made: the walk ends with what it has");
@@ -88,22 +101,24 @@ TEST(FindProcess, FailuresAreSuppressed) {
         rt.processes = {{L"xsteam.exe", 9}, {L"steam.exe", 10}};
         rt.failing = {"Next"};
         EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 9);
-        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "First", "Next", "CloseHandle 1792"));
+        EXPECT_THAT(rt.calls,
+                    ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
+                                "First", "ProcessIdToSessionId 9", "Next", "CloseHandle 1792"));
     }
 }
 
-TEST(KillProcess, OpensTerminatesWithExitCodeOneAndClosesLeavingTheIdAlone) {
+TEST(KillProcess, OpensTerminatesWithExitCodeOneWaitsAndClosesLeavingTheIdAlone) {
     FakeRuntime rt;
     rt.processes = {{L"Steam.exe", 42}};
     const std::int32_t id = 42;
     Prozess::KillProcess(rt, id);
     EXPECT_EQ(id, 42);
-    EXPECT_THAT(rt.calls,
-                ElementsAre("OpenProcess 1 0 42", "TerminateProcess 65578 1", "CloseHandle 65578"));
+    EXPECT_THAT(rt.calls, ElementsAre("OpenProcess 1048577 0 42", "TerminateProcess 65578 1",
+                                      "WaitForSingleObject 65578 1000", "CloseHandle 65578"));
     EXPECT_TRUE(rt.processes.empty());
 
-    rt.calls.clear();  // a process that is gone: the same three calls, with no handle
+    rt.calls.clear();  // a process that is gone: the same three calls, with no handle, no wait
     Prozess::KillProcess(rt, id);
     EXPECT_THAT(rt.calls,
-                ElementsAre("OpenProcess 1 0 42", "TerminateProcess 0 1", "CloseHandle 0"));
+                ElementsAre("OpenProcess 1048577 0 42", "TerminateProcess 0 1", "CloseHandle 0"));
 }

@@ -5,6 +5,7 @@
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::SizeIs;
 
 namespace {
 
@@ -60,16 +61,36 @@ TEST(Switches, AreFoundInAnyCaseAndRemovedLeavingTheRestLowerCase) {
     }
 }
 
-TEST(KillSteam, EndsARunningSteamOnceAndLaunchesANewOneDirectly) {
-    Launcher run(L"-killsteam -killsteam", /*steamRunning=*/true);
-    run.Load();
-    EXPECT_THAT(run.rt.CallsStartingWith("TerminateProcess"),
-                ElementsAre("TerminateProcess 66313 1"));
-    EXPECT_THAT(run.rt.CallsStartingWith("OpenProcess"), ElementsAre("OpenProcess 1 0 777"));
-    EXPECT_THAT(run.Captions(),
-                ElementsAre("Caption KillSteam (Command Parameter)", "Caption Steam Process killed",
-                            "Caption Loading Steam.exe"));
-    EXPECT_THAT(run.Launches(), ElementsAre("Shell C:\\Steam\\Steam.exe||1"));
+TEST(KillSteam, EndsOnlyTheUsersOwnSteamAndLaunchesANewOneDirectlyOnceItIsGone) {
+    struct Case {
+        const char* name;
+        std::vector<FakeRuntime::Process> running;
+        std::vector<std::string> opens;
+        bool killed;
+    };
+    const std::string open = "OpenProcess 1048577 0 ";
+    const Case cases[] = {
+        {"ends at once", {{L"Steam.exe", 777}}, {open + "777"}, true},
+        {"another session's, listed first, is left alone",
+         {{L"steam.exe", 3, FakeRuntime::kOtherSession}, {L"Steam.exe", 777}},
+         {open + "777"},
+         true},
+        {"slow to end: gone after the wait", {{L"Steam.exe", 778}}, {open + "778"}, true},
+        {"cannot be opened", {{L"Steam.exe", 779}}, {open + "779", open + "779"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Launcher run(L"-killsteam -killsteam");
+        run.rt.processes.insert(run.rt.processes.end(), c.running.begin(), c.running.end());
+        run.rt.slowToEnd = {778};
+        run.rt.unopenable = {779};
+        run.Load();
+        EXPECT_EQ(run.rt.CallsStartingWith("OpenProcess"), c.opens);
+        EXPECT_EQ(run.Captions().at(1), c.killed ? "Caption Steam Process killed"
+                                                 : "Caption Failed to kill Steam Process!");
+        // A Steam that survives leaves the launch to the timer.
+        EXPECT_THAT(run.Launches(), SizeIs(c.killed ? 1 : 0));
+    }
 }
 
 TEST(KillSteam, WithNoSteamRunningMakesNoAttemptAndNoPass) {

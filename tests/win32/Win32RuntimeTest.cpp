@@ -686,6 +686,70 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
     EXPECT_EQ(Prozess::FindProcess(Runtime(), L"nimbrelprobe.exe"), 0);
 }
 
+// A start's system calls, faked: CreateProcessW fails with createError (0: it starts), the
+// shell's start with shellError, and what reached the shell is recorded.
+DWORD createError, shellError;
+int shellLoads;
+std::wstring shellStarts;  // a line each: file|parameters|directory|show|mask
+BOOL WINAPI FakeCreateProcess(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                              DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION) {
+    ::SetLastError(createError);
+    return createError == 0;
+}
+BOOL WINAPI FakeShellExecuteEx(SHELLEXECUTEINFOW* info) {
+    const auto text = [](const wchar_t* value) { return std::wstring(value ? value : L"null"); };
+    shellStarts += text(info->lpFile) + L"|" + text(info->lpParameters) + L"|" +
+                   text(info->lpDirectory) + L"|" + std::to_wstring(info->nShow) + L"|" +
+                   std::to_wstring(info->fMask) + L"\n";
+    ::SetLastError(shellError);
+    return shellError == 0;
+}
+decltype(&::ShellExecuteExW) LoadFakeShellExecuteEx() { return ++shellLoads, FakeShellExecuteEx; }
+// Puts the fakes in for one scope; the system's calls come back however the test ends.
+struct FakeStartCalls {
+    const platform::StartCalls system = platform::ProgramStartCalls();
+    FakeStartCalls() {
+        platform::ProgramStartCalls() = {FakeCreateProcess, LoadFakeShellExecuteEx};
+    }
+    ~FakeStartCalls() { platform::ProgramStartCalls() = system; }
+};
+
+TEST(Shell, AProgramThatNeedsElevationStartsThroughTheShellOnlyAndADeclinedPromptIsReported) {
+    const std::wstring steam = L"C:\\Program Files (x86)\\Steam\\Steam.exe";
+    wchar_t directory[MAX_PATH];
+    ::GetCurrentDirectoryW(MAX_PATH, directory);
+    const std::wstring started = steam + L"|-login me|" + directory + L"|1|1280\n";
+    struct Case {
+        const char* name;
+        DWORD createError, shellError;
+        std::wstring error, shellStarts;  // the error's number and detail; what reached the shell
+    };
+    const DWORD elevation = platform::kErrorElevationRequired;
+    const Case cases[] = {
+        {"ordinary start: no shell loaded", 0, 0, L"", L""},
+        {"another failure reports as before", ERROR_FILE_NOT_FOUND, 0, L"53 " + steam, L""},
+        {"needs elevation: one shell start", elevation, 0, L"", started},
+        {"prompt declined", elevation, ERROR_CANCELLED,
+         L"70 " + steam + L" was not started: the request for administrator rights was declined.",
+         started},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeStartCalls fake;
+        createError = c.createError, shellError = c.shellError, shellLoads = 0, shellStarts = L"";
+        std::wstring error;
+        try {
+            Runtime().Shell(steam, L" -login me", platform::kNormalFocus);
+        } catch (const RuntimeError& e) {
+            error = std::to_wstring(e.Number()) + L" " + e.Detail();
+        }
+        EXPECT_EQ(Narrow(error), Narrow(c.error));
+        EXPECT_EQ(Narrow(shellStarts), Narrow(c.shellStarts));
+        EXPECT_EQ(shellLoads, c.shellStarts.empty() ? 0 : 1);
+    }
+    EXPECT_NE(platform::ProgramStartCalls().LoadShellExecuteExW(), nullptr) << "the system's shell";
+}
+
 TEST(Windows, ActivationByTitleAndKeySending) {
     HWND target =
         ::CreateWindowExW(0, L"EDIT", L"Nimbrel key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
