@@ -22,16 +22,18 @@ constexpr std::uint64_t kLargestFile = 0x40000000;  // read into memory whole
 constexpr std::size_t kCompareChunk = 1u << 16;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Refusals that a step waits out besides a held file. A rename or a delete is refused with
-// access denied by a file open without delete sharing. A program that saves by writing a new
-// file and renaming it over the original leaves, for a moment, no file at all, or one whose
-// delete is pending, which opens as access denied.
+// Refusals that a step waits out besides a held file. A rename onto a file that another
+// program has open, or a delete of a copy a scanner maps, is refused with access denied. A
+// program that saves by renaming a new file over the original leaves, for a moment, no file at
+// all, or one whose delete is pending, which opens as access denied.
 enum AlsoWaited : unsigned { kDenied = 1, kGone = 2 };
 
 // Virus scanners, indexers and backup tools open a file for a moment right after it changes.
 // A step they refuse is tried again after short pauses, for about two seconds from its first
-// refusal; what cannot pass by waiting (a missing file, a denied folder) is reported at once.
-// Each step has a wait of its own, so a slow write never leaves the rename without one.
+// refusal; what cannot pass by waiting (a missing file at the first read, a denied folder) is
+// reported at once. The first read, the first copy and the rename wait on clocks of their own,
+// so a slow write never leaves the rename without its wait; whatever another program's saves
+// make us do again shares one.
 class HeldFileWait {
 public:
     // True, after a pause, when the step that failed with error is to be tried again.
@@ -155,9 +157,10 @@ void WriteNewFile(HeldFileWait& wait, const std::wstring& temporary, const std::
                   DWORD attributes, const std::wstring& path) {
     UniqueFile file(OpenFile(wait, temporary, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
-    // A leftover of an interrupted run may carry the original's hidden and system attributes,
-    // or be read-only; either refuses the create with access denied, every time, until cleared.
-    // Without a leftover the refusal is the folder's, and that is what gets reported.
+    // A copy written before (a leftover of an interrupted run, or this run's own before another
+    // program saved) may carry the original's hidden and system attributes, or be read-only;
+    // either refuses the create with access denied, every time, until cleared. Without one the
+    // refusal is the folder's, and that is what gets reported.
     if (error == ERROR_ACCESS_DENIED &&
         FileStepCalls().SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL)) {
         file.reset(OpenFile(wait, temporary, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
@@ -180,6 +183,21 @@ void WriteNewFile(HeldFileWait& wait, const std::wstring& temporary, const std::
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     if (attributes & kKept)
         FileStepCalls().SetFileAttributesW(temporary.c_str(), attributes & kKept);
+}
+
+// The attributes the copy is to take over from the file at path, or raises: at once for a
+// read-only file, which a rename would go straight through; for a file that is gone or denied
+// for a moment (another program swapping in its save), once that has lasted past wait.
+DWORD AttributesToKeep(HeldFileWait& wait, const std::wstring& path) {
+    DWORD attributes;
+    while ((attributes = FileStepCalls().GetFileAttributesW(path.c_str())) ==
+           INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (!wait.Again(error, kGone)) throw ErrorFromWin32(error, path);
+    }
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        throw errors::PathFileAccess(path + L" is read-only; it was left unchanged.");
+    return attributes;
 }
 
 // Removes the temporary copy after a failure. A scanner that opened it the moment it was
@@ -219,15 +237,11 @@ void Win32Runtime::RewriteFile(const std::wstring& path, std::string text, const
     std::string copy = text;
     // Nothing to change means nothing to write: the file keeps its bytes and its time stamp.
     if (!rewrite(copy)) return;
-    const DWORD attributes = FileStepCalls().GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) ThrowLastError(path);
-    // Checked here because a rename would go straight through a read-only file.
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        throw errors::PathFileAccess(path + L" is read-only; it was left unchanged.");
-    const std::wstring temporary = path + kTempSuffix;
     // One bound for everything another program's saves make us do again: the check, the
     // reads and the copies after a change. The first copy and the rename wait on their own.
     HeldFileWait writeWait, changeWait, renameWait;
+    const std::wstring temporary = path + kTempSuffix;
+    DWORD attributes = AttributesToKeep(changeWait, path);
     try {
         WriteNewFile(writeWait, temporary, copy, attributes, path);
         while (true) {
@@ -239,6 +253,7 @@ void Win32Runtime::RewriteFile(const std::wstring& path, std::string text, const
                 text = ReadWhole(changeWait, path, kGone);
                 copy = text;
                 if (!rewrite(copy)) break;  // what it saved needs no change
+                attributes = AttributesToKeep(changeWait, path);
                 WriteNewFile(changeWait, temporary, copy, attributes, path);
                 continue;
             }

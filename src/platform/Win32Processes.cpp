@@ -34,7 +34,8 @@ ProcessEntry ToEntry(const tagPROCESSENTRY32& record) {
 
 decltype(&::ShellExecuteExW) LoadShellExecuteExW() {
     // From the system folder only: the Steam folder is full of other programs' DLLs. Windows 7
-    // without its loader update rejects the flag; there the full path does the same.
+    // without its loader update rejects the flag; there the full path names the same file
+    // (what shell32 itself loads are known DLLs, which always come from the system folder).
     HMODULE shell32 = ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     wchar_t system[MAX_PATH];
     const UINT length = shell32 ? 0 : ::GetSystemDirectoryW(system, MAX_PATH);

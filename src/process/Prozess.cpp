@@ -14,13 +14,22 @@ constexpr std::uint32_t kKilledExitCode = 1;
 // A terminated process lingers until its handles are closed and its threads are gone.
 constexpr std::uint32_t kEndWaitMs = 1000;
 
-// True when processId runs in session. A process whose session cannot be told is another
-// user's, one this user could not end anyway: false.
+constexpr std::uint32_t kProcessQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
+
+// True when processId runs in session. Windows may refuse to tell the session of a process it
+// lets this user query no further than its name: one of this user's run as administrator (a
+// Steam started through the prompt) still opens for that much and counts as this user's; one
+// that does not even open is another user's, which this user could not end anyway.
 bool InSession(platform::Runtime& runtime, std::uint32_t processId, std::uint32_t session) {
     std::uint32_t its = 0;
     bool known = false;
     ResumeNext([&] { known = runtime.ProcessIdToSessionId(processId, its); });
-    return known && its == session;
+    if (known) return its == session;
+    platform::Handle process = 0;
+    ResumeNext([&] { process = runtime.OpenProcess(kProcessQueryLimited, false, processId); });
+    if (process == 0) return false;
+    ResumeNext([&] { runtime.CloseHandle(process); });
+    return true;
 }
 
 }  // namespace

@@ -44,7 +44,9 @@ public:
     std::optional<std::string> savedMeanwhile;
 
     static constexpr std::uint32_t kOwnSession = 1, kOtherSession = 2;
-    static constexpr std::uint32_t kUnknownSession = ~0u;  // ProcessIdToSessionId is denied
+    // ProcessIdToSessionId is denied: for one of this user's run as administrator, or, where
+    // the process does not even open, for another user's.
+    static constexpr std::uint32_t kUnknownSession = ~0u, kOtherUsers = ~1u;
     static constexpr std::uint32_t kOwnProcessId = 1234;
     std::uint32_t ownSession = kOwnSession;
     struct Process {
@@ -219,7 +221,8 @@ public:
         Record("OpenProcess " + std::to_string(access) + " " + std::to_string(inherit) + " " +
                std::to_string(id));
         for (const auto& process : processes)
-            if (process.id == id && !unopenable.count(id)) return 0x10000 + id;
+            if (process.id == id && !unopenable.count(id) && process.session != kOtherUsers)
+                return 0x10000 + id;
         return 0;
     }
     bool TerminateProcess(platform::Handle process, std::uint32_t exitCode) override {
@@ -249,7 +252,7 @@ public:
         session = id == kOwnProcessId ? ownSession : kUnknownSession;
         for (const auto& process : processes)
             if (process.id == id) session = process.session;
-        return session != kUnknownSession;
+        return session != kUnknownSession && session != kOtherUsers;
     }
     std::uint32_t GetCurrentProcessId() override {
         Record("GetCurrentProcessId");

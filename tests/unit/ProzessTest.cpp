@@ -46,7 +46,14 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         {"empty name: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"", 2},
         {"empty name, empty list", {}, L"", 0},
         {"other session passed over", {{L"steam.exe", 4}, {L"steam.exe", 3, kOther}}, L"steam", 4},
-        {"unknown session passed over", {{L"steam.exe", 3, kUnknown}}, L"steam.exe", 0},
+        {"session denied but may be queried: this user's",
+         {{L"steam.exe", 3, kUnknown}},
+         L"steam.exe",
+         3},
+        {"session denied, not even opened: another user's",
+         {{L"steam.exe", 3, FakeRuntime::kOtherUsers}},
+         L"steam.exe",
+         0},
         {"own session unknown: all count", {{L"steam.exe", 3, kOther}}, L"steam.exe", 3, kUnknown},
     };
     for (const Case& c : cases) {
