@@ -18,10 +18,12 @@ cp "$tree/Nimbrel.exe" "$folder/"
 cp "$tree/FakeSteam.exe" "$folder/Steam.exe"
 echo 1000 >"$folder/steam-lifetime.txt"
 install -m 644 tests/data/loginusers/sample-bookishtrain.vdf "$folder/config/loginusers.vdf"
-(cd "$folder" && timeout 20 wine Nimbrel.exe) &
+(cd "$folder" && timeout 60 wine Nimbrel.exe) &
 run=$!
 geometry=""
-for _ in $(seq 200); do
+# As long as the run lasts: a Wine session whose desktop process has to start again (after a
+# quiet spell, or emulated) can take several seconds to show the first window.
+while kill -0 "$run" 2>/dev/null; do
     geometry=$(xwininfo -name "Loading Steam.exe" 2>/dev/null |
         awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width/{w=$2} /Height/{h=$2}
              END{if (w) print w "x" h "+" x "+" y}') || true
