@@ -21,7 +21,7 @@ apt_update() {
 # of one architecture's security updates: apt then wants the other architecture's newer versions
 # of multi-arch libraries, which must match across architectures, and gives up. The point release
 # offers the same versions for both. Packages wanted from SUITE keep it, named one by one.
-point_release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+point_release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 apt_install() {
     local suite="" package retry=()
     if [ "$1" = -t ]; then
@@ -30,7 +30,7 @@ apt_install() {
     fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
         ${suite:+-t "$suite"} "$@" && return 0
-    [ "$refresh" = failed ] || return 1
+    [ "$refresh" = failed ] && [ -n "$point_release" ] || return 1
     for package in "$@"; do retry+=("$package${suite:+/$suite}"); done
     echo "The install failed on the lists of a failed refresh; trying once more with $point_release as the target"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
