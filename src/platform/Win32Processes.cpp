@@ -33,14 +33,9 @@ ProcessEntry ToEntry(const tagPROCESSENTRY32& record) {
 }
 
 decltype(&::ShellExecuteExW) LoadShellExecuteExW() {
-    // From the system folder only: the Steam folder is full of other programs' DLLs. Windows 7
-    // without its loader update rejects the flag; there the full path names the same file
-    // (what shell32 itself loads are known DLLs, which always come from the system folder).
-    HMODULE shell32 = ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    wchar_t system[MAX_PATH];
-    const UINT length = shell32 ? 0 : ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length > 0 && length < MAX_PATH)
-        shell32 = ::LoadLibraryExW((std::wstring(system) + L"\\shell32.dll").c_str(), nullptr, 0);
+    // From the system folder: the start-up restricted the DLL search to it (and shell32 is a
+    // known DLL, which Windows takes from there in any case).
+    HMODULE shell32 = ::LoadLibraryW(L"shell32.dll");
     if (!shell32) return nullptr;
     return reinterpret_cast<decltype(&::ShellExecuteExW)>(
         reinterpret_cast<void*>(::GetProcAddress(shell32, "ShellExecuteExW")));
