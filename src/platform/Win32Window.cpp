@@ -40,6 +40,16 @@ Win32Window::Win32Window(HINSTANCE instance, const std::wstring& appTitle, Failu
 }
 
 Win32Window::~Win32Window() {
+    // The windows go with the object that serves them: a window left behind would run its
+    // procedures, and the button's, on this object after it is freed. Unhooked first, so their
+    // last messages reach the system's procedures only (and post no quit).
+    if (buttonProc_)
+        ::SetWindowLongPtrW(focusControl_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProc_));
+    for (HWND window : {form_, app_}) {
+        if (!window) continue;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        ::DestroyWindow(window);
+    }
     if (font_) ::DeleteObject(font_);
 }
 

@@ -13,6 +13,11 @@ LRESULT CALLBACK Win32Window::FocusButtonProc(HWND button, UINT message, WPARAM 
                                               LPARAM lParam) {
     auto* self =
         reinterpret_cast<Win32Window*>(::GetWindowLongPtrW(::GetParent(button), GWLP_USERDATA));
+    // A form no object serves any more: the button is a plain one.
+    if (!self)
+        return ::CallWindowProcW(
+            reinterpret_cast<WNDPROC>(::GetClassLongPtrW(button, GCLP_WNDPROC)), button, message,
+            wParam, lParam);
     return self->Shielded([&]() -> LRESULT {
         if (message == WM_KEYDOWN && (wParam == VK_RETURN || wParam == VK_SPACE)) {
             // One press, one click: a key held down since before (the Enter that started the

@@ -782,3 +782,30 @@ TEST(Windows, ActivationByTitleAndKeySending) {
     ::DestroyWindow(target);
     ::DestroyWindow(other);
 }
+
+TEST(Windows, AFormGoesWithTheRuntimeThatLoadedItAndNothingReachesItAfterwards) {
+    HWND form = nullptr, button = nullptr;
+    {
+        Win32Runtime runtime(::GetModuleHandleW(nullptr));
+        const platform::ControlDesign quit{
+            platform::ControlDesign::Kind::Button, L"Q", 0, 0, 900, 300, L"Quit", true};
+        runtime.LoadForm({L"NimbrelLifetimeTest", L"Lifetime", 1500, 600, 0, {}, {quit}});
+        runtime.ShowForm();
+        form = ::FindWindowW(L"NimbrelLifetimeTest", nullptr);
+        button = ::GetFocus();
+        ASSERT_EQ(::GetParent(button), form);
+    }
+    // Left alive, the button's procedure would run on the freed runtime at the next focus change.
+    ASSERT_FALSE(::IsWindow(form));
+    ASSERT_FALSE(::IsWindow(button));
+    HWND other =
+        ::CreateWindowExW(0, L"STATIC", L"Other window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 50,
+                          300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ::SetForegroundWindow(other);
+    ::SetLastError(0);
+    EXPECT_EQ(::SendMessageW(button, WM_KEYDOWN, VK_RETURN, 0), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    Runtime().DoEvents();
+    EXPECT_EQ(::GetForegroundWindow(), other);
+    ::DestroyWindow(other);
+}

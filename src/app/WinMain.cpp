@@ -1,3 +1,4 @@
+// The entry point, in the application: it is the one place that joins Form1 to the Win32 runtime.
 #include <windows.h>
 
 #include "app/Form1.h"
