@@ -10,13 +10,15 @@ using ::testing::ElementsAre;
 namespace {
 
 std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstring& name,
-                    std::uint32_t ownSession) {
+                    std::uint32_t ownSession, std::set<std::uint32_t> unopenable) {
     FakeRuntime rt;
     rt.processes = std::move(processes);
     rt.ownSession = ownSession;
+    rt.unopenable = std::move(unopenable);
     return Prozess::FindProcess(rt, name);
 }
 constexpr auto kOther = FakeRuntime::kOtherSession, kUnknown = FakeRuntime::kUnknownSession;
+constexpr auto kOwn = FakeRuntime::kOwnSession;
 
 }  // namespace
 
@@ -27,6 +29,7 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         const wchar_t* search;
         std::int32_t id;
         std::uint32_t ownSession = FakeRuntime::kOwnSession;
+        std::set<std::uint32_t> unopenable = {};
     };
     const Case cases[] = {
         {"ignores case", {{L"Steam.exe", 7}}, L"steam.exe", 7},
@@ -46,19 +49,16 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         {"empty name: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"", 2},
         {"empty name, empty list", {}, L"", 0},
         {"other session passed over", {{L"steam.exe", 4}, {L"steam.exe", 3, kOther}}, L"steam", 4},
-        {"session denied but may be queried: this user's",
+        {"missing from the system's list (started since): counts",
          {{L"steam.exe", 3, kUnknown}},
          L"steam.exe",
          3},
-        {"session denied, not even opened: another user's",
-         {{L"steam.exe", 3, FakeRuntime::kOtherUsers}},
-         L"steam.exe",
-         0},
         {"own session unknown: all count", {{L"steam.exe", 3, kOther}}, L"steam.exe", 3, kUnknown},
+        {"opens for nothing, in this session", {{L"steam.exe", 3}}, L"steam", 3, kOwn, {3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Lookup(c.list, c.search, c.ownSession), c.id);
+        EXPECT_EQ(Lookup(c.list, c.search, c.ownSession, c.unopenable), c.id);
     }
 }
 
@@ -66,16 +66,13 @@ TEST(FindProcess, WalksOneFreshSnapshotAndClosesItOnEveryExit) {
     FakeRuntime rt;
     rt.processes = {{L"a.exe", 1}, {L"steam.exe", 2}, {L"c.exe", 3}};
     EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 2);
-    // The session is asked of the one entry the name picks.
-    EXPECT_THAT(rt.calls,
-                ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
-                            "First", "Next", "ProcessIdToSessionId 2", "CloseHandle 1792"));
+    EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "ProcessSessions", "GetCurrentProcessId",
+                                      "First", "Next", "CloseHandle 1792"));
 
     rt.calls.clear();
     EXPECT_EQ(Prozess::FindProcess(rt, L"nothing.exe"), 0);
-    EXPECT_THAT(rt.calls,
-                ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
-                            "First", "Next", "Next", "Next", "CloseHandle 1793"));
+    EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "ProcessSessions", "GetCurrentProcessId",
+                                      "First", "Next", "Next", "Next", "CloseHandle 1793"));
 }
 
 TEST(FindProcess, FailuresAreSuppressed) {
@@ -98,9 +95,8 @@ TEST(FindProcess, FailuresAreSuppressed) {
         FakeRuntime rt;
         rt.failing = {"First"};
         EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
-        EXPECT_THAT(rt.calls,
-                    ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
-                                "First", "CloseHandle 1792"));
+        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "ProcessSessions", "GetCurrentProcessId",
+                                          "First", "CloseHandle 1792"));
     }
     {
         SCOPED_TRACE("next entry cannot be made: the walk ends with what it has");
@@ -108,9 +104,8 @@ TEST(FindProcess, FailuresAreSuppressed) {
         rt.processes = {{L"xsteam.exe", 9}, {L"steam.exe", 10}};
         rt.failing = {"Next"};
         EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 9);
-        EXPECT_THAT(rt.calls,
-                    ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessIdToSessionId 1234",
-                                "First", "ProcessIdToSessionId 9", "Next", "CloseHandle 1792"));
+        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "ProcessSessions", "GetCurrentProcessId",
+                                          "First", "Next", "CloseHandle 1792"));
     }
 }
 
