@@ -63,7 +63,13 @@ void ShellStart(const std::wstring& program, const std::wstring& arguments, int 
     info.lpParameters = parameters.c_str();
     info.lpDirectory = directoryLength > 0 && directoryLength < MAX_PATH ? directory : nullptr;
     info.nShow = show;
-    if (!shellExecuteEx(&info)) ThrowLastError(program);
+    if (shellExecuteEx(&info)) return;
+    // Here, and only here, a cancelled operation is the user saying no at the prompt; anywhere
+    // else it is whatever was cancelled there, an unlisted code.
+    if (::GetLastError() == ERROR_CANCELLED)
+        throw errors::PermissionDenied(
+            program + L" was not started: the request for administrator rights was declined.");
+    ThrowLastError(program);
 }
 
 }  // namespace
