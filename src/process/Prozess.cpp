@@ -44,10 +44,11 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     // Another user's Steam on the same machine (fast user switching, Remote Desktop) is theirs.
     // The session comes from the system's list, not from the process: a Steam started through
     // the prompt may run as an administrator's account, in this session, and open for nothing.
+    std::uint32_t self = 0;
+    const bool selfKnown = ResumeNext([&] { self = runtime.GetCurrentProcessId(); });
     std::map<std::uint32_t, std::uint32_t> sessions;
     ResumeNext([&] { sessions = runtime.ProcessSessions(); });
-    auto own = sessions.end();
-    ResumeNext([&] { own = sessions.find(runtime.GetCurrentProcessId()); });
+    const auto own = selfKnown ? sessions.find(self) : sessions.end();
     // A process the list lacks (started since) counts, and all do when ours is not in it.
     const auto inOwnSession = [&](std::uint32_t processId) {
         if (own == sessions.end()) return true;

@@ -35,14 +35,14 @@ TEST(FormLoad, PlainStartFlipsTheFlagsThenLaunchesSteam) {
     EXPECT_EQ(rt.files[kLoginUsers], "\"WantsOfflineMode\"\t\t\"1\"\n");
     EXPECT_EQ(form.AppPath, L"C:\\Steam");
     EXPECT_EQ(form.LoginUsersPath, kLoginUsers);
-    EXPECT_EQ(rt.calls,
-              (std::vector<std::string>{
-                  "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe",
-                  "Dir C:\\Steam\\config\\loginusers.vdf", "Read C:\\Steam\\config\\loginusers.vdf",
-                  "Replace C:\\Steam\\config\\loginusers.vdf", "DoEvents",
-                  "Caption Loading Steam.exe", "Shell C:\\Steam\\Steam.exe||1", "DoEvents",
-                  "Snapshot 2 0", "ProcessSessions", "GetCurrentProcessId", "First", "Next", "Next",
-                  "CloseHandle 1792", "Timer Timer1 on"}));
+    EXPECT_EQ(
+        rt.calls,
+        (std::vector<std::string>{
+            "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe",
+            "Dir C:\\Steam\\config\\loginusers.vdf", "Read C:\\Steam\\config\\loginusers.vdf",
+            "Replace C:\\Steam\\config\\loginusers.vdf", "DoEvents", "Caption Loading Steam.exe",
+            "Shell C:\\Steam\\Steam.exe||1", "DoEvents", "Snapshot 2 0", "GetCurrentProcessId",
+            "ProcessSessions", "First", "Next", "Next", "CloseHandle 1792", "Timer Timer1 on"}));
 }
 
 TEST(FormLoad, SteamMissingFromTheWorkingDirectoryCostsOneBoxAndTheRunGoesOn) {
