@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 
 #include "platform/FormDesign.h"
@@ -108,8 +109,9 @@ public:
                                std::uint32_t processId) = 0;
     virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
-    // The session processId runs in; false when it cannot be told (no access, or no process).
-    virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;
+    // The session of every running process, by process id, from the system's own list, which
+    // tells it without opening the process; empty when that list cannot be had.
+    virtual std::map<std::uint32_t, std::uint32_t> ProcessSessions() = 0;
     virtual std::uint32_t GetCurrentProcessId() = 0;
     // Waits until handle is signalled (a process has ended) or milliseconds have passed.
     virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;

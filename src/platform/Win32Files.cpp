@@ -25,7 +25,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Refusals that a step waits out besides a held file. A rename onto a file that another
 // program has open, or a delete of a copy a scanner maps, is refused with access denied. A
 // program that saves by renaming a new file over the original leaves, for a moment, no file at
-// all, or one whose delete is pending, which opens as access denied.
+// all, or one whose delete is pending, which opens as access denied (Windows gives the pending
+// delete's own code only to calls that pass the open).
 enum AlsoWaited : unsigned { kDenied = 1, kGone = 2 };
 
 // Virus scanners, indexers and backup tools open a file for a moment right after it changes.
@@ -69,6 +70,11 @@ RuntimeError InUse(const std::wstring& path) {
     return ErrorFromWin32(ERROR_SHARING_VIOLATION, path);
 }
 
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = FileStepCalls().GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // CreateFileW, tried again while another program holds the file.
 HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWORD disposition,
                 DWORD flags, unsigned alsoWaited = 0) {
@@ -78,7 +84,10 @@ HANDLE OpenFile(HeldFileWait& wait, const std::wstring& path, DWORD access, DWOR
                                                   flags, nullptr);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = ::GetLastError();
-        if (!wait.Again(error, alsoWaited)) {
+        // A folder in the file's place answers access denied too, and for good.
+        const bool folder =
+            error == ERROR_ACCESS_DENIED && (alsoWaited & kDenied) && IsFolder(path);
+        if (folder || !wait.Again(error, alsoWaited)) {
             ::SetLastError(error);
             return INVALID_HANDLE_VALUE;
         }
@@ -230,7 +239,8 @@ std::wstring Win32Runtime::Dir(const std::wstring& path) {
 
 std::string Win32Runtime::ReadFileBytes(const std::wstring& path) {
     HeldFileWait wait;
-    return ReadWhole(wait, path);
+    // Another program's save by rename may land just now: the file is there, its delete pending.
+    return ReadWhole(wait, path, kDenied);
 }
 
 void Win32Runtime::RewriteFile(const std::wstring& path, std::string text, const Rewrite& rewrite) {

@@ -2,8 +2,11 @@
 #include "platform/Win32Runtime.h"
 
 #include <tlhelp32.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/Win32Window.h"
 
@@ -60,7 +63,13 @@ void ShellStart(const std::wstring& program, const std::wstring& arguments, int 
     info.lpParameters = parameters.c_str();
     info.lpDirectory = directoryLength > 0 && directoryLength < MAX_PATH ? directory : nullptr;
     info.nShow = show;
-    if (!shellExecuteEx(&info)) ThrowLastError(program);
+    if (shellExecuteEx(&info)) return;
+    // Here, and only here, a cancelled operation is the user saying no at the prompt; anywhere
+    // else it is whatever was cancelled there, an unlisted code.
+    if (::GetLastError() == ERROR_CANCELLED)
+        throw errors::PermissionDenied(
+            program + L" was not started: the request for administrator rights was declined.");
+    ThrowLastError(program);
 }
 
 }  // namespace
@@ -122,11 +131,35 @@ bool Win32Runtime::CloseHandle(Handle handle) {
     return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;
 }
 
-bool Win32Runtime::ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) {
-    DWORD session = 0;
-    if (!::ProcessIdToSessionId(processId, &session)) return false;
-    sessionId = session;
-    return true;
+std::map<std::uint32_t, std::uint32_t> Win32Runtime::ProcessSessions() {
+    // ProcessIdToSessionId opens the process, which a program run as another account (an
+    // administrator's, through the prompt) refuses; the system's process list carries every
+    // session. ntdll is in every process, so asking it adds nothing to the program's imports.
+    std::map<std::uint32_t, std::uint32_t> sessions;
+    const auto query =
+        reinterpret_cast<decltype(&::NtQuerySystemInformation)>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query) return sessions;
+    constexpr NTSTATUS kLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+    std::vector<ULONGLONG> list;  // 8-byte aligned, as the records are
+    ULONG size = 1u << 18;
+    NTSTATUS status = kLengthMismatch;
+    // Processes may start between the calls and outgrow the size just told: a few tries.
+    for (int tries = 0; tries < 4 && status == kLengthMismatch; ++tries) {
+        list.assign(size / sizeof(ULONGLONG), 0);
+        ULONG needed = 0;
+        status = query(SystemProcessInformation, list.data(),
+                       static_cast<ULONG>(list.size() * sizeof(ULONGLONG)), &needed);
+        size = std::max(size, needed) + (1u << 16);
+    }
+    if (status < 0) return sessions;
+    for (auto at = reinterpret_cast<const BYTE*>(list.data());;) {
+        const auto& process = *reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(at);
+        sessions[static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(process.UniqueProcessId))] =
+            process.SessionId;
+        if (process.NextEntryOffset == 0) return sessions;
+        at += process.NextEntryOffset;
+    }
 }
 
 std::uint32_t Win32Runtime::GetCurrentProcessId() { return ::GetCurrentProcessId(); }

@@ -85,9 +85,6 @@ const Win32Error kWin32Errors[] = {
     // The user's share of the disk is used up: to the user, the disk is full.
     {kErrorDiskQuotaExceeded, errors::DiskFull, L""},
     {kErrorElevationRequired, errors::PermissionDenied, L" needs to run as administrator."},
-    // Of the calls the program makes, only the shell's start returns this: the user said no.
-    {ERROR_CANCELLED, errors::PermissionDenied,
-     L" was not started: the request for administrator rights was declined."},
     {ERROR_NOT_ENOUGH_MEMORY, [](std::wstring) { return errors::OutOfMemory(); }, L""},
     {ERROR_OUTOFMEMORY, [](std::wstring) { return errors::OutOfMemory(); }, L""},
     {ERROR_BAD_EXE_FORMAT, errors::InvalidCall, L""},

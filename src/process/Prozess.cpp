@@ -1,5 +1,7 @@
 #include "process/Prozess.h"
 
+#include <map>
+
 #include "platform/ResumeNext.h"
 
 namespace Prozess {
@@ -13,24 +15,6 @@ constexpr std::uint32_t kSynchronize = 0x100000;  // SYNCHRONIZE: the handle may
 constexpr std::uint32_t kKilledExitCode = 1;
 // A terminated process lingers until its handles are closed and its threads are gone.
 constexpr std::uint32_t kEndWaitMs = 1000;
-
-constexpr std::uint32_t kProcessQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION
-
-// True when processId runs in session. Windows may refuse to tell the session of a process it
-// lets this user query no further than its name: one of this user's run as administrator (a
-// Steam started through the prompt) still opens for that much and counts as this user's; one
-// that does not even open is another user's, which this user could not end anyway.
-bool InSession(platform::Runtime& runtime, std::uint32_t processId, std::uint32_t session) {
-    std::uint32_t its = 0;
-    bool known = false;
-    ResumeNext([&] { known = runtime.ProcessIdToSessionId(processId, its); });
-    if (known) return its == session;
-    platform::Handle process = 0;
-    ResumeNext([&] { process = runtime.OpenProcess(kProcessQueryLimited, false, processId); });
-    if (process == 0) return false;
-    ResumeNext([&] { runtime.CloseHandle(process); });
-    return true;
-}
 
 }  // namespace
 
@@ -58,11 +42,19 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     ResumeNext([&] { upperName = runtime.UCase(name); });
     ProcessMatcher matcher(upperName);
     // Another user's Steam on the same machine (fast user switching, Remote Desktop) is theirs.
-    std::uint32_t ownSession = 0;
-    bool sessionKnown = false;
-    ResumeNext([&] {
-        sessionKnown = runtime.ProcessIdToSessionId(runtime.GetCurrentProcessId(), ownSession);
-    });
+    // The session comes from the system's list, not from the process: a Steam started through
+    // the prompt may run as an administrator's account, in this session, and open for nothing.
+    std::uint32_t self = 0;
+    const bool selfKnown = ResumeNext([&] { self = runtime.GetCurrentProcessId(); });
+    std::map<std::uint32_t, std::uint32_t> sessions;
+    ResumeNext([&] { sessions = runtime.ProcessSessions(); });
+    const auto own = selfKnown ? sessions.find(self) : sessions.end();
+    // A process the list lacks (started since) counts, and all do when ours is not in it.
+    const auto inOwnSession = [&](std::uint32_t processId) {
+        if (own == sessions.end()) return true;
+        const auto its = sessions.find(processId);
+        return its == sessions.end() || its->second == own->second;
+    };
 
     platform::ProcessEntry entry;
     bool more = false;
@@ -70,9 +62,7 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     while (more) {
         std::wstring upperImage = entry.exeFile;
         ResumeNext([&] { upperImage = runtime.UCase(entry.exeFile); });
-        // The session is asked only of entries the name picks, which are few.
-        if (matcher.Matches(upperImage) &&
-            (!sessionKnown || InSession(runtime, entry.th32ProcessID, ownSession)) &&
+        if (matcher.Matches(upperImage) && inOwnSession(entry.th32ProcessID) &&
             matcher.Offer(upperImage, entry.th32ProcessID))
             break;
         // A next-entry call that cannot be made ends the walk instead of repeating this entry.

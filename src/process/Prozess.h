@@ -30,8 +30,9 @@ private:
 
 // The id of a running process whose image name is name (ignoring case; a path is cut at its
 // last backslash), else of the last one whose image name contains it; 0 when there is none
-// or no process list can be had. Only processes of this program's own session count (all,
-// when its session cannot be told). Never raises.
+// or no process list can be had. Only processes of this program's own session count, as the
+// system's list of sessions tells it: one it does not list counts, and all do when it does not
+// list this program. Never raises.
 std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name);
 
 // One attempt to end the process with exit code 1, waiting a moment for its end; nothing is

@@ -44,9 +44,7 @@ public:
     std::optional<std::string> savedMeanwhile;
 
     static constexpr std::uint32_t kOwnSession = 1, kOtherSession = 2;
-    // ProcessIdToSessionId is denied: for one of this user's run as administrator, or, where
-    // the process does not even open, for another user's.
-    static constexpr std::uint32_t kUnknownSession = ~0u, kOtherUsers = ~1u;
+    static constexpr std::uint32_t kUnknownSession = ~0u;  // missing from the system's list
     static constexpr std::uint32_t kOwnProcessId = 1234;
     std::uint32_t ownSession = kOwnSession;
     struct Process {
@@ -221,8 +219,7 @@ public:
         Record("OpenProcess " + std::to_string(access) + " " + std::to_string(inherit) + " " +
                std::to_string(id));
         for (const auto& process : processes)
-            if (process.id == id && !unopenable.count(id) && process.session != kOtherUsers)
-                return 0x10000 + id;
+            if (process.id == id && !unopenable.count(id)) return 0x10000 + id;
         return 0;
     }
     bool TerminateProcess(platform::Handle process, std::uint32_t exitCode) override {
@@ -247,12 +244,13 @@ public:
             }
         return 0;
     }
-    bool ProcessIdToSessionId(std::uint32_t id, std::uint32_t& session) override {
-        Record("ProcessIdToSessionId " + std::to_string(id));
-        session = id == kOwnProcessId ? ownSession : kUnknownSession;
+    std::map<std::uint32_t, std::uint32_t> ProcessSessions() override {
+        Record("ProcessSessions");
+        std::map<std::uint32_t, std::uint32_t> sessions;
+        if (ownSession != kUnknownSession) sessions[kOwnProcessId] = ownSession;
         for (const auto& process : processes)
-            if (process.id == id) session = process.session;
-        return session != kUnknownSession && session != kOtherUsers;
+            if (process.session != kUnknownSession) sessions[process.id] = process.session;
+        return sessions;
     }
     std::uint32_t GetCurrentProcessId() override {
         Record("GetCurrentProcessId");

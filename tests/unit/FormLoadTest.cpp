@@ -42,8 +42,7 @@ TEST(FormLoad, PlainStartFlipsTheFlagsThenLaunchesSteam) {
             "Dir C:\\Steam\\config\\loginusers.vdf", "Read C:\\Steam\\config\\loginusers.vdf",
             "Replace C:\\Steam\\config\\loginusers.vdf", "DoEvents", "Caption Loading Steam.exe",
             "Shell C:\\Steam\\Steam.exe||1", "DoEvents", "Snapshot 2 0", "GetCurrentProcessId",
-            "ProcessIdToSessionId 1234", "First", "Next", "Next", "ProcessIdToSessionId 5000",
-            "CloseHandle 1792", "Timer Timer1 on"}));
+            "ProcessSessions", "First", "Next", "Next", "CloseHandle 1792", "Timer Timer1 on"}));
 }
 
 TEST(FormLoad, SteamMissingFromTheWorkingDirectoryCostsOneBoxAndTheRunGoesOn) {

@@ -14,9 +14,11 @@ TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
         int showsAfter;
         int launches;
         const char* caption;
+        bool opensForNothing = false;  // as a Steam run as an administrator's account
     };
     const Case cases[] = {
         {"found after the first launch", false, 1, 1, "Loading Steam.exe"},
+        {"found, though it opens for nothing", false, 1, 1, "Loading Steam.exe", true},
         {"already running", true, 0, 1, "Loading Steam.exe"},
         {"found only after the second launch", false, 2, 2, "Loading Steam.exe"},
         {"never found", false, 0, 2, "Error Starting Steam"},
@@ -26,6 +28,7 @@ TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
         FakeRuntime rt;
         rt.steamShowsAfterLaunches = c.showsAfter;
         if (c.alreadyRunning) rt.processes.push_back({L"STEAM.EXE", 9});
+        if (c.opensForNothing) rt.unopenable = {rt.nextSteamId, rt.nextSteamId + 1};
         app::Form1 form(rt);
         EXPECT_FALSE(rt.Run(form, [&] { form.Form_Load(); }));
         EXPECT_THAT(rt.CallsStartingWith("Shell"), SizeIs(c.launches));

@@ -207,6 +207,7 @@ enum class Fault {
     Pending,
     LongName,
     Quota,
+    Cancelled,
     ShortRead
 };
 enum class Save { None, SameTick, ByRename, NeedsNoChange, KeepsSaving };
@@ -285,7 +286,8 @@ DWORD Before(const std::string& call) {
                                 ERROR_FILE_NOT_FOUND,
                                 ERROR_DELETE_PENDING,
                                 ERROR_FILENAME_EXCED_RANGE,
-                                platform::kErrorDiskQuotaExceeded};
+                                platform::kErrorDiskQuotaExceeded,
+                                ERROR_CANCELLED};
         return in.fault == Fault::ShortRead ? 0 : errors[static_cast<int>(in.fault)];
     }
     return in.heldForGood == call ? ERROR_SHARING_VIOLATION : 0;
@@ -455,9 +457,9 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
     int cases = 0;
     for (int at = 0; at < static_cast<int>(calls.size()); ++at) {
         const std::string& call = calls[at];
-        for (const Fault fault :
-             {Fault::Moment, Fault::ForGood, Fault::Denied, Fault::DiskFull, Fault::IoError,
-              Fault::Gone, Fault::Pending, Fault::LongName, Fault::Quota, Fault::ShortRead}) {
+        for (const Fault fault : {Fault::Moment, Fault::ForGood, Fault::Denied, Fault::DiskFull,
+                                  Fault::IoError, Fault::Gone, Fault::Pending, Fault::LongName,
+                                  Fault::Quota, Fault::Cancelled, Fault::ShortRead}) {
             if (fault == Fault::ShortRead && call != "ReadFile") continue;
             SCOPED_TRACE(call + " #" + std::to_string(at) + " fails, fault " +
                          std::to_string(static_cast<int>(fault)));
@@ -467,7 +469,7 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
             run(how);
             ++cases;
             // What passes by waiting, or by reading again, never fails the run: a moment's hold
-            // at an open, a read or the rename; a denied rename; at the check, a file that is
+            // at an open, a read or the rename; a denied first read or rename; at the check, a file
             // gone or denied for a moment while another program swaps in its save, and the same
             // at the attributes read before the copy. The copy's attributes are a nicety, never
             // worth failing the run for.
@@ -476,11 +478,11 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
                 call == "SetFileAttributesW loginusers.vdf.nimbrel-tmp" ||
                 ((fault == Fault::Moment || fault == Fault::Pending) &&
                  (call.rfind("CreateFileW", 0) == 0 || call == "ReadFile" || at == rename)) ||
-                (fault == Fault::Denied && (at == check || at == rename)) ||
+                (fault == Fault::Denied && (at == read || at == check || at == rename)) ||
                 (fault == Fault::Gone && at == check) ||
                 (at == readEnd && (fault == Fault::Moment || fault == Fault::Denied ||
                                    fault == Fault::Gone || fault == Fault::Pending));
-            const int numbers[] = {70, 70, 75, 61, 57, 53, 70, 76, 61, 0};
+            const int numbers[] = {70, 70, 75, 61, 57, 53, 70, 76, 61, 57, 0};
             expect(waitedOut ? Offline(kBefore) : kBefore,
                    waitedOut ? 0 : numbers[static_cast<int>(fault)]);
         }
@@ -735,6 +737,8 @@ TEST(Shell, AProgramThatNeedsElevationStartsThroughTheShellOnlyAndADeclinedPromp
         {"prompt declined", elevation, ERROR_CANCELLED,
          L"70 " + steam + L" was not started: the request for administrator rights was declined.",
          started},
+        {"cancelled, not at the shell's start: an unlisted code", ERROR_CANCELLED, 0,
+         L"57 " + steam, L""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
