@@ -22,6 +22,11 @@ if [ ${#tests[@]} -eq 0 ]; then
     exit 0
 fi
 build_tree build/win32 i686
-[ "$(nimbrel_wine_bits)" = 64 ] && build_tree build/win64 x86_64
+if [ "$(nimbrel_wine_bits)" = 64 ]; then
+    build_tree build/win64 x86_64
+else
+    # The wow64 run's end-to-end program and its x86-64 stand-in, which drive the i686 file.
+    build_tree build/win64 x86_64 --target nimbrel_e2e_tests
+fi
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/native -j "$jobs"

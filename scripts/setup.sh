@@ -61,13 +61,15 @@ if ! locale -a 2>/dev/null | grep -qix ja_jp.utf8; then
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
     $sudo locale-gen >/dev/null
 fi
+# 64-bit Wine and an x86-64 compiler (both thread models, as for i686): the shipped program
+# runs once more beside a 64-bit Steam stand-in in a 64-bit prefix, and where 32-bit code
+# cannot run they serve the runs that need no i686 file.
+install_missing wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
 # Where 32-bit code cannot run: qemu-user 10 (from bookworm-backports; Debian 12's own 7.2
-# makes Wine's start-up crawl) runs 32-bit Wine and the shipped program emulated; 64-bit Wine
-# and an x86-64 compiler (both thread models, as for i686) serve the other runs. qemu-user
+# makes Wine's start-up crawl) runs 32-bit Wine and the shipped program emulated. qemu-user
 # registers no binfmt handler by itself; the Wine scripts register one only inside a
 # namespace of their own.
 if [ "$(nimbrel_wine_bits)" = 64 ]; then
-    install_missing wine64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32
     if ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)" ge 1:10; then
         mirror=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE)' | awk '$2 == "bookworm" {print $1; exit}')
         echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] ${mirror:?apt has no Debian 12 source to take the mirror from} bookworm-backports main" |

@@ -16,7 +16,8 @@ nimbrel_wine_bits() {
     fi
 }
 
-# The tree of a build: build/win32 for i686, build/win64 for x86-64.
+# The tree of a build: build/win32 for i686, build/win64 for x86-64 and for wow64 (the i686 file
+# driven by that tree's test program in a 64-bit prefix).
 nimbrel_tree() {
     if [ "$1" = i686 ]; then echo build/win32; else echo build/win64; fi
 }

@@ -73,6 +73,12 @@ wine_env_start() {
         export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64
         wine=$WINELOADER wineserver=$WINESERVER
     fi
+    # wow64: the shipped i686 file in a 64-bit prefix beside x86-64 programs, as on 64-bit
+    # Windows; the 64-bit loader hands it to the 32-bit one, emulated where no 32-bit code runs.
+    if [ "$NIMBREL_WINE_BUILD" = wow64 ] && [ "$NIMBREL_WINE_BITS" = 64 ]; then
+        NIMBREL_WINE_NS_PID=$(wine_namespace_start)
+        how="its 32-bit programs emulated by qemu-i386"
+    fi
     wine_commands "$wine" "$wineserver"
     echo "Wine: ${WINEARCH#win}-bit, $how, programs from $(nimbrel_tree "$NIMBREL_WINE_BUILD") ($NIMBREL_WINE_BUILD)"
 

@@ -84,6 +84,11 @@ std::wstring BuiltFile(const char* unixPath) {
     return path;
 }
 
+std::wstring NimbrelExe() {
+    const char* chosen = std::getenv("NIMBREL_EXE");
+    return BuiltFile(chosen && *chosen ? chosen : NIMBREL_EXE);
+}
+
 std::string Fixture(const char* name) {
     return ReadBytes(BuiltFile(NIMBREL_FIXTURES) + L"\\" + Widen(name));
 }
@@ -169,7 +174,7 @@ SteamFolder::SteamFolder(const std::wstring& name, bool withSteam)
     std::error_code ignored;
     fs::remove_all(path_, ignored);
     fs::create_directories(fs::path(path_) / L"config");
-    fs::copy_file(BuiltFile(NIMBREL_EXE), Nimbrel());
+    fs::copy_file(NimbrelExe(), Nimbrel());
     if (withSteam) fs::copy_file(BuiltFile(NIMBREL_FAKE_STEAM), path_ + L"\\Steam.exe");
 }
 

@@ -18,7 +18,9 @@ std::wstring Widen(const std::string& utf8);
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::wstring BuiltFile(const char* unixPath);  // a build output, by its Linux path
-std::string Fixture(const char* name);         // a loginusers.vdf sample's bytes
+// The Nimbrel.exe under test: the tree's own, or the one the NIMBREL_EXE variable names.
+std::wstring NimbrelExe();
+std::string Fixture(const char* name);  // a loginusers.vdf sample's bytes
 FILETIME LastWriteTime(const std::wstring& path);
 inline bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;

@@ -105,7 +105,7 @@ TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
     ::CreateDirectoryW(L"N:\\config", nullptr);
     WriteBytes(L"N:\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n");
     ::DeleteFileW(L"N:\\steam-log.txt");
-    ASSERT_TRUE(::CopyFileW(BuiltFile(NIMBREL_EXE).c_str(), L"N:\\Nimbrel.exe", FALSE));
+    ASSERT_TRUE(::CopyFileW(NimbrelExe().c_str(), L"N:\\Nimbrel.exe", FALSE));
     ASSERT_TRUE(::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), L"N:\\Steam.exe", FALSE));
     Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", root);
     ASSERT_TRUE(WaitUntil(5000, [] { return !ReadBytes(L"N:\\steam-log.txt").empty(); }));

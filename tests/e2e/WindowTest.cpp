@@ -50,6 +50,14 @@ TEST(Desktop, IsTheConfigurationThisRunIsNamedFor) {
     getVersion(&version);
     EXPECT_EQ(version.dwMajorVersion, japanese ? 6u : 10u)
         << "Windows 7 is 6.1, Windows 10 is 10.0";
+    // A run that names another Nimbrel.exe (wow64) pairs the i686 file with this tree's x86-64
+    // stand-in, as 64-bit Windows runs it beside a 64-bit Steam.
+    if (!std::getenv("NIMBREL_EXE")) return;
+    DWORD nimbrel = ~0u, steam = ~0u;
+    ::GetBinaryTypeW(NimbrelExe().c_str(), &nimbrel);
+    ::GetBinaryTypeW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), &steam);
+    EXPECT_EQ(nimbrel, DWORD{SCS_32BIT_BINARY}) << "the Nimbrel.exe under test is not the i686 one";
+    EXPECT_EQ(steam, DWORD{SCS_64BIT_BINARY}) << "the stand-in is not the x86-64 one";
 }
 
 TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
