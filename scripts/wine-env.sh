@@ -55,6 +55,10 @@ wine_env_start() {
     NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
     export NIMBREL_WINE_DIR
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
+    # Debian's wineserver keeps its socket in a wine-XXXXXX folder under TMPDIR: this run's own.
+    mkdir "$NIMBREL_WINE_DIR/tmp"
+    NIMBREL_WINE_TMPDIR=${TMPDIR-unset}
+    export TMPDIR="$NIMBREL_WINE_DIR/tmp"
     NIMBREL_WINE_BITS=$(nimbrel_wine_bits)
     export NIMBREL_WINE_BITS
     NIMBREL_WINE_PATH=$PATH
@@ -76,15 +80,24 @@ wine_env_start() {
     wine_commands "$wine" "$wineserver"
     echo "Wine: ${WINEARCH#win}-bit, $how, programs from $(nimbrel_tree "$NIMBREL_WINE_BUILD") ($NIMBREL_WINE_BUILD)"
 
-    local display
-    for display in $(seq 91 250); do
-        [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
-    done
-    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$NIMBREL_WINE_DIR/xvfb.log" 2>&1 &
+    # Xvfb takes the first free display itself (its lock file is made atomically) and writes
+    # the number once it accepts connections: two runs started together never share one.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$NIMBREL_WINE_DIR/display" \
+        >"$NIMBREL_WINE_DIR/xvfb.log" 2>&1 &
     NIMBREL_XVFB_PID=$!
-    export DISPLAY=":$display"
     local i
-    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.05; done
+    for i in $(seq 200); do
+        grep -q . "$NIMBREL_WINE_DIR/display" && break
+        kill -0 "$NIMBREL_XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! grep -q . "$NIMBREL_WINE_DIR/display"; then
+        echo "wine_env_start: Xvfb gave no display number within 20 s:" >&2
+        cat "$NIMBREL_WINE_DIR/xvfb.log" >&2
+        wine_env_stop
+        return 1
+    fi
+    export DISPLAY=":$(cat "$NIMBREL_WINE_DIR/display")"
 
     mkdir -p "$WINEPREFIX"
     wineserver -p
@@ -119,8 +132,9 @@ wine_env_stop() {
         kill "$NIMBREL_WINE_NS_PID" 2>/dev/null || true
         wait "$NIMBREL_WINE_NS_PID" 2>/dev/null || true
     fi
-    rm -rf "$NIMBREL_WINE_DIR" "/tmp/wine-$(id -u)-"* 2>/dev/null || true
-    # Debian's wine keeps its server socket under /tmp/.wine-UID/server-*; leave other runs' alone.
+    # Everything the run made is in its folder, the wineservers' sockets too (TMPDIR).
+    rm -rf "$NIMBREL_WINE_DIR" 2>/dev/null || true
     export PATH=$NIMBREL_WINE_PATH
+    if [ "$NIMBREL_WINE_TMPDIR" = unset ]; then unset TMPDIR; else export TMPDIR=$NIMBREL_WINE_TMPDIR; fi
     NIMBREL_WINE_DIR=
 }

@@ -14,11 +14,12 @@ if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
 fi
 user=nobody
 prefix="$NIMBREL_WINE_DIR/prefix-$user"
-mkdir -p "$prefix"
-chown "$user" "$prefix"
+# The user's wineserver keeps its socket under TMPDIR, as the run's own does: in the run's folder.
+mkdir -p "$prefix" "$TMPDIR/$user"
+chown "$user" "$prefix" "$TMPDIR/$user"
 chmod a+rx "$NIMBREL_WINE_DIR"
-environment=(HOME="$prefix" WINEPREFIX="$prefix" WINEARCH="$WINEARCH" WINEDEBUG=-all
-             WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
+environment=(HOME="$prefix" WINEPREFIX="$prefix" TMPDIR="$TMPDIR/$user" WINEARCH="$WINEARCH"
+             WINEDEBUG=-all WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
 [ -n "${WINELOADER:-}" ] && environment+=(WINELOADER="$WINELOADER" WINESERVER="$WINESERVER")
 # Into the run's namespace first, if it has one: only root may enter it.
 as_user() { wine-enter runuser -u "$user" -- env "${environment[@]}" "$@"; }
