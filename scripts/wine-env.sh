@@ -102,6 +102,20 @@ wine_env_start() {
     mkdir -p "$WINEPREFIX"
     wineserver -p
     wine wineboot -i >"$NIMBREL_WINE_DIR/wineboot.log" 2>&1
+    # The run's default desktop reports Windows 10 (Wine's own default differs between builds);
+    # the scripts that switch to another configuration switch back to this one.
+    export NIMBREL_WINDOWS_VERSION=win10
+    wine_prefix_settings
+    # Drive N: is an empty folder, for a Steam folder at the root of a drive.
+    mkdir -p "$NIMBREL_WINE_DIR/drive-n"
+    ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"
+    trap wine_env_stop EXIT
+}
+
+# Gives a prefix of the run the settings every one gets, through the command given first (none:
+# the run's own prefix): no window manager to wait for when a window hides, no crash dialog
+# left open, and the run's Windows version.
+wine_prefix_settings() {
     cat >"$NIMBREL_WINE_DIR/settings.reg" <<'REG'
 REGEDIT4
 
@@ -111,15 +125,19 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 REG
-    wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
-    # The run's default desktop reports Windows 10 (Wine's own default differs between builds);
-    # the scripts that switch to another configuration switch back to this one.
-    export NIMBREL_WINDOWS_VERSION=win10
-    wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
-    # Drive N: is an empty folder, for a Steam folder at the root of a drive.
-    mkdir -p "$NIMBREL_WINE_DIR/drive-n"
-    ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"
-    trap wine_env_stop EXIT
+    "$@" wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
+    "$@" wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
+}
+
+# Ends whatever earlier programs of the run left in its prefix (windows, a stand-in Steam.exe,
+# Wine's own services) with their wineserver, and starts a new one: each test program of the
+# run begins from the same state. The server and the services wineboot starts hold on to the
+# output they were given: never the caller's (ctest would wait for it to close).
+wine_server_restart() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine wineboot </dev/null >/dev/null 2>&1
 }
 
 wine_env_stop() {

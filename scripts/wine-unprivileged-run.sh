@@ -23,7 +23,9 @@ environment=(HOME="$prefix" WINEPREFIX="$prefix" TMPDIR="$TMPDIR/$user" WINEARCH
 [ -n "${WINELOADER:-}" ] && environment+=(WINELOADER="$WINELOADER" WINESERVER="$WINESERVER")
 # Into the run's namespace first, if it has one: only root may enter it.
 as_user() { wine-enter runuser -u "$user" -- env "${environment[@]}" "$@"; }
-as_user wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
+. "$here/wine-env.sh"
+wine_server_restart  # nothing the run's own programs left shares the display with this one
+wine_prefix_settings as_user
 as_user wine "$@"
 status=$?
 as_user wineserver -k >/dev/null 2>&1
