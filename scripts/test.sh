@@ -48,7 +48,7 @@ wine_suites() {
     local build=$1
     shift
     wine_env_start "$build"
-    run_ctest "wine-$build" "$(nimbrel_tree "$build")" --timeout 900 "$@"
+    run_ctest "wine-$build" "$(nimbrel_tree "$build")" "$@"
     if [ "$build" = i686 ]; then scripts/screenshot.sh build/nimbrel.png || status=1; fi
     wine_env_stop
 }

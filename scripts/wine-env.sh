@@ -55,6 +55,10 @@ wine_env_start() {
     NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
     export NIMBREL_WINE_DIR
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
+    # Debian's wineserver keeps its socket in a wine-XXXXXX folder under TMPDIR: this run's own.
+    mkdir "$NIMBREL_WINE_DIR/tmp"
+    NIMBREL_WINE_TMPDIR=${TMPDIR-unset}
+    export TMPDIR="$NIMBREL_WINE_DIR/tmp"
     NIMBREL_WINE_BITS=$(nimbrel_wine_bits)
     export NIMBREL_WINE_BITS
     NIMBREL_WINE_PATH=$PATH
@@ -82,19 +86,42 @@ wine_env_start() {
     wine_commands "$wine" "$wineserver"
     echo "Wine: ${WINEARCH#win}-bit, $how, programs from $(nimbrel_tree "$NIMBREL_WINE_BUILD") ($NIMBREL_WINE_BUILD)"
 
-    local display
-    for display in $(seq 91 250); do
-        [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
-    done
-    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$NIMBREL_WINE_DIR/xvfb.log" 2>&1 &
+    # Xvfb takes the first free display itself (its lock file is made atomically) and writes
+    # the number once it accepts connections: two runs started together never share one.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$NIMBREL_WINE_DIR/display" \
+        >"$NIMBREL_WINE_DIR/xvfb.log" 2>&1 &
     NIMBREL_XVFB_PID=$!
-    export DISPLAY=":$display"
     local i
-    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.05; done
+    for i in $(seq 200); do
+        grep -q . "$NIMBREL_WINE_DIR/display" && break
+        kill -0 "$NIMBREL_XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if ! grep -q . "$NIMBREL_WINE_DIR/display"; then
+        echo "wine_env_start: Xvfb gave no display number within 20 s:" >&2
+        cat "$NIMBREL_WINE_DIR/xvfb.log" >&2
+        wine_env_stop
+        return 1
+    fi
+    export DISPLAY=":$(cat "$NIMBREL_WINE_DIR/display")"
 
     mkdir -p "$WINEPREFIX"
     wineserver -p
     wine wineboot -i >"$NIMBREL_WINE_DIR/wineboot.log" 2>&1
+    # The run's default desktop reports Windows 10 (Wine's own default differs between builds);
+    # the scripts that switch to another configuration switch back to this one.
+    export NIMBREL_WINDOWS_VERSION=win10
+    wine_prefix_settings
+    # Drive N: is an empty folder, for a Steam folder at the root of a drive.
+    mkdir -p "$NIMBREL_WINE_DIR/drive-n"
+    ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"
+    trap wine_env_stop EXIT
+}
+
+# Gives a prefix of the run the settings every one gets, through the command given first (none:
+# the run's own prefix): no window manager to wait for when a window hides, no crash dialog
+# left open, and the run's Windows version.
+wine_prefix_settings() {
     cat >"$NIMBREL_WINE_DIR/settings.reg" <<'REG'
 REGEDIT4
 
@@ -104,15 +131,19 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 REG
-    wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
-    # The run's default desktop reports Windows 10 (Wine's own default differs between builds);
-    # the scripts that switch to another configuration switch back to this one.
-    export NIMBREL_WINDOWS_VERSION=win10
-    wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
-    # Drive N: is an empty folder, for a Steam folder at the root of a drive.
-    mkdir -p "$NIMBREL_WINE_DIR/drive-n"
-    ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"
-    trap wine_env_stop EXIT
+    "$@" wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
+    "$@" wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
+}
+
+# Ends whatever earlier programs of the run left in its prefix (windows, a stand-in Steam.exe,
+# Wine's own services) with their wineserver, and starts a new one: each test program of the
+# run begins from the same state. The server and the services wineboot starts hold on to the
+# output they were given: never the caller's (ctest would wait for it to close).
+wine_server_restart() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine wineboot </dev/null >/dev/null 2>&1
 }
 
 wine_env_stop() {
@@ -125,8 +156,9 @@ wine_env_stop() {
         kill "$NIMBREL_WINE_NS_PID" 2>/dev/null || true
         wait "$NIMBREL_WINE_NS_PID" 2>/dev/null || true
     fi
-    rm -rf "$NIMBREL_WINE_DIR" "/tmp/wine-$(id -u)-"* 2>/dev/null || true
-    # Debian's wine keeps its server socket under /tmp/.wine-UID/server-*; leave other runs' alone.
+    # Everything the run made is in its folder, the wineservers' sockets too (TMPDIR).
+    rm -rf "$NIMBREL_WINE_DIR" 2>/dev/null || true
     export PATH=$NIMBREL_WINE_PATH
+    if [ "$NIMBREL_WINE_TMPDIR" = unset ]; then unset TMPDIR; else export TMPDIR=$NIMBREL_WINE_TMPDIR; fi
     NIMBREL_WINE_DIR=
 }

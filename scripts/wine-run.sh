@@ -4,4 +4,6 @@ if [ -z "${WINEPREFIX:-}" ] || [ -z "${DISPLAY:-}" ]; then
     echo "wine-run.sh: start the Wine environment first (scripts/test.sh does)" >&2
     exit 2
 fi
+. "$(dirname "$0")/wine-env.sh"
+wine_server_restart
 exec wine "$@"

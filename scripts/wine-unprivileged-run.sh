@@ -14,15 +14,18 @@ if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
 fi
 user=nobody
 prefix="$NIMBREL_WINE_DIR/prefix-$user"
-mkdir -p "$prefix"
-chown "$user" "$prefix"
+# The user's wineserver keeps its socket under TMPDIR, as the run's own does: in the run's folder.
+mkdir -p "$prefix" "$TMPDIR/$user"
+chown "$user" "$prefix" "$TMPDIR/$user"
 chmod a+rx "$NIMBREL_WINE_DIR"
-environment=(HOME="$prefix" WINEPREFIX="$prefix" WINEARCH="$WINEARCH" WINEDEBUG=-all
-             WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
+environment=(HOME="$prefix" WINEPREFIX="$prefix" TMPDIR="$TMPDIR/$user" WINEARCH="$WINEARCH"
+             WINEDEBUG=-all WINEDLLOVERRIDES="$WINEDLLOVERRIDES" DISPLAY="$DISPLAY" PATH="$PATH")
 [ -n "${WINELOADER:-}" ] && environment+=(WINELOADER="$WINELOADER" WINESERVER="$WINESERVER")
 # Into the run's namespace first, if it has one: only root may enter it.
 as_user() { wine-enter runuser -u "$user" -- env "${environment[@]}" "$@"; }
-as_user wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
+. "$here/wine-env.sh"
+wine_server_restart  # nothing the run's own programs left shares the display with this one
+wine_prefix_settings as_user
 as_user wine "$@"
 status=$?
 as_user wineserver -k >/dev/null 2>&1

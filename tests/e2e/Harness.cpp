@@ -159,15 +159,6 @@ void KillProcessesNamed(const std::wstring& imageName) {
     }
 }
 
-bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= deadline) return false;
-        ::Sleep(10);
-    }
-    return true;
-}
-
 SteamFolder::SteamFolder(const std::wstring& name, bool withSteam)
     : path_(ScratchRoot() + L"\\" + name) {
     ClearAttributes(path_);
@@ -194,7 +185,8 @@ std::vector<SteamFolder::Start> SteamFolder::SteamStarts() const {
 
 std::vector<SteamFolder::Start> SteamFolder::WaitForSteamStarts(std::size_t count,
                                                                 DWORD timeoutMs) const {
-    WaitUntil(timeoutMs, [&] { return SteamStarts().size() >= count; });
+    WaitUntil(std::to_string(count) + " starts of the stand-in Steam.exe", timeoutMs,
+              [&] { return SteamStarts().size() >= count; });
     return SteamStarts();
 }
 
@@ -236,8 +228,10 @@ Launcher::~Launcher() {
 }
 
 std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) {
-    if (!process_ || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+    if (!process_ || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+        if (timeoutMs > 0) ADD_FAILURE() << "waited " << timeoutMs << " ms for Nimbrel.exe to end";
         return std::nullopt;
+    }
     DWORD code = 0;
     ::GetExitCodeProcess(process_, &code);
     return code;
@@ -247,7 +241,7 @@ bool Launcher::Running() { return process_ && ::WaitForSingleObject(process_, 0)
 
 std::optional<Box> Launcher::WaitForBox(DWORD timeoutMs) {
     Box box;
-    WaitUntil(timeoutMs, [&] {
+    WaitUntil("a box of Nimbrel.exe", timeoutMs, [&] {
         for (const WindowInfo& window : Windows())
             if (window.visible && window.className == kBoxClass) {
                 box.window = window.window;
@@ -263,7 +257,7 @@ std::optional<Box> Launcher::WaitForBox(DWORD timeoutMs) {
 
 std::optional<Box> Launcher::WaitForBoxTitled(const std::wstring& title, DWORD timeoutMs) {
     std::optional<Box> box;
-    WaitUntil(timeoutMs, [&] {
+    WaitUntil("a box titled " + Utf8(title), timeoutMs, [&] {
         box = WaitForBox(0);
         return (box && box->title == title) || !Running();
     });
@@ -273,7 +267,7 @@ std::optional<Box> Launcher::WaitForBoxTitled(const std::wstring& title, DWORD t
 
 HWND Launcher::WaitForForm(DWORD timeoutMs) {
     HWND form = nullptr;
-    WaitUntil(timeoutMs, [&] {
+    WaitUntil("the window of Nimbrel.exe to show", timeoutMs, [&] {
         for (const WindowInfo& window : Windows())
             if (window.visible && window.className == kFormClass) form = window.window;
         return form != nullptr || !Running();
@@ -288,7 +282,8 @@ std::wstring Launcher::Caption() {
 }
 
 bool Launcher::WaitForCaption(const std::wstring& caption, DWORD timeoutMs) {
-    return WaitUntil(timeoutMs, [&] { return Caption() == caption; });
+    return WaitUntil("the caption " + Utf8(caption), timeoutMs,
+                     [&] { return Caption() == caption; });
 }
 
 DriveLink::DriveLink(wchar_t letter, const std::wstring& folder)
@@ -301,12 +296,12 @@ DriveLink::DriveLink(wchar_t letter, const std::wstring& folder)
     }
     link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(letter) + ":";
     if (wine::StartUnixProgram("Z:\\bin\\ln -s " + target + " " + link_))
-        WaitUntil(5000, [&] { return Made(); });
+        WaitUntil("the drive link " + link_, 5000, [&] { return Made(); });
 }
 
 DriveLink::~DriveLink() {
     if (!link_.empty() && wine::StartUnixProgram("Z:\\bin\\rm -f " + link_))
-        WaitUntil(5000, [&] { return !Made(); });
+        WaitUntil("the drive link to go", 5000, [&] { return !Made(); });
 }
 
 bool DriveLink::Made() const {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "WineUnix.h"
+
 // What the end-to-end tests use to drive the real Nimbrel.exe under Wine: scratch Steam
 // folders with a stand-in Steam.exe, the program's windows and boxes, and its processes.
 namespace e2e {
@@ -84,7 +86,8 @@ public:
     Launcher& operator=(const Launcher&) = delete;
 
     DWORD ProcessId() const { return processId_; }
-    // The exit code once the program has ended within timeoutMs, else nothing.
+    // The exit code once the program has ended within timeoutMs, else nothing. The waits fail
+    // the test when they run out, naming what they waited for; a bound of 0 only looks.
     std::optional<DWORD> WaitForExit(DWORD timeoutMs);
     bool Running();
     // The program's visible message box, once one shows within timeoutMs.
@@ -126,6 +129,6 @@ protected:
     void TearDown() override;
 };
 
-bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& condition);
+using wine::WaitUntil;  // every wait of the suite: bounded, and named when it runs out
 
 }  // namespace e2e

@@ -29,7 +29,8 @@ TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything)
     HWND form = first.WaitForForm();
     ASSERT_NE(form, nullptr);
     ::ShowWindow(form, SW_MINIMIZE);
-    ASSERT_TRUE(WaitUntil(2000, [&] { return ::IsIconic(form) != FALSE; }));
+    ASSERT_TRUE(
+        WaitUntil("A's window to minimise", 2000, [&] { return ::IsIconic(form) != FALSE; }));
     const FILETIME before = LastWriteTime(steam.LoginUsers());
 
     Launcher second(steam.Nimbrel(), L"-KillSteam", steam.Path());
@@ -39,10 +40,9 @@ TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything)
     EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())));
     EXPECT_THAT(steam.SteamStarts(), IsEmpty());
 
-    EXPECT_TRUE(WaitUntil(2000, [&] { return !::IsIconic(form); })) << "A's window was restored";
-    EXPECT_TRUE(WaitUntil(2000, [&] {
-        return OwnerOf(::GetForegroundWindow()) == first.ProcessId();
-    })) << "A is the foreground program";
+    WaitUntil("A's window to be restored", 2000, [&] { return !::IsIconic(form); });
+    WaitUntil("A to be the foreground program", 2000,
+              [&] { return OwnerOf(::GetForegroundWindow()) == first.ProcessId(); });
     EXPECT_FALSE(::GetWindowLongW(form, GWL_EXSTYLE) & WS_EX_TOPMOST) << "A was left topmost";
 
     // A carries on as if nothing happened.

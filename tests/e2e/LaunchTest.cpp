@@ -108,7 +108,8 @@ TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
     ASSERT_TRUE(::CopyFileW(NimbrelExe().c_str(), L"N:\\Nimbrel.exe", FALSE));
     ASSERT_TRUE(::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), L"N:\\Steam.exe", FALSE));
     Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", root);
-    ASSERT_TRUE(WaitUntil(5000, [] { return !ReadBytes(L"N:\\steam-log.txt").empty(); }));
+    ASSERT_TRUE(WaitUntil("the stand-in's log on N:", 5000,
+                          [] { return !ReadBytes(L"N:\\steam-log.txt").empty(); }));
     const std::string log = ReadBytes(L"N:\\steam-log.txt");
     EXPECT_NE(log.find("\t\"N:\\\\Steam.exe\" -r\t"), std::string::npos) << log;
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);

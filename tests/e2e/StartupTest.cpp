@@ -218,8 +218,9 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
         Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
         // Its new copy beside the file shows that Nimbrel has read the old text.
         const std::wstring copy = steam.LoginUsers() + L".nimbrel-tmp";
-        ASSERT_TRUE(WaitUntil(
-            10000, [&] { return ::GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+        ASSERT_TRUE(WaitUntil("Nimbrel.exe's new copy beside the file", 10000, [&] {
+            return ::GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES;
+        }));
         DWORD written = 0;
         ::WriteFile(writer, c.newer.data(), static_cast<DWORD>(c.newer.size()), &written, nullptr);
         if (c.sameTick) {

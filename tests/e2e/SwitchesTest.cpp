@@ -31,7 +31,7 @@ TEST_F(Switches, KillSteamEndsTheRunningClientAndStartsANewOneWithoutArguments) 
     ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
 
     Launcher nimbrel(steam.Nimbrel(), L"-KillSteam", steam.Path());
-    EXPECT_EQ(::WaitForSingleObject(old.hProcess, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(old.hProcess, 5000), WAIT_OBJECT_0) << "the old Steam to end";
     DWORD exitCode = 0;
     ::GetExitCodeProcess(old.hProcess, &exitCode);
     ::CloseHandle(old.hProcess);

@@ -24,6 +24,7 @@ namespace fs = std::filesystem;
 using platform::RuntimeError;
 using platform::UniqueProcess;
 using platform::Win32Runtime;
+using wine::WaitUntil;
 
 namespace {
 
@@ -265,11 +266,20 @@ void SaveAsAnotherProgram(const std::wstring& file, const std::string& text, boo
     injection.lastSaved = text;
 }
 
+// More calls than one run of the file step makes with every wait it has run out. A step whose
+// bound is broken would go on for ever here: then the saves and faults stop, and the row fails.
+constexpr int kMostCalls = 1000;
+
 // Records the call, makes the save due before it, and says how it is to fail (0: not at all).
 DWORD Before(const std::string& call) {
     const int index = static_cast<int>(injection.calls.size());
     injection.calls.push_back(call);
     Injection& in = injection;
+    if (index == kMostCalls) {
+        ADD_FAILURE() << "waited " << kMostCalls << " calls (" << in.clock - 1000
+                      << " ms of its clock) for the file step to give up";
+        in.save = Save::None, in.failAt = -1, in.heldForGood.clear();
+    }
     if (in.save != Save::None && (index == in.saveAt || (in.save == Save::KeepsSaving &&
                                                          in.saveAt >= 0 && index > in.saveAt))) {
         const int stamp = ++in.saves;
@@ -525,6 +535,12 @@ void ClickAButtonWhoseHandlerThrows() {
     button.onClick = [] { throw std::logic_error("a fault"); };
     runtime.LoadForm({L"NimbrelThrowTest", L"Throw", 1500, 600, 0, {}, {button}});
     HWND form = ::FindWindowW(L"NimbrelThrowTest", nullptr);
+    std::thread bound([] {  // the box closed by the watcher ends this process; if it never does:
+        ::Sleep(20000);
+        std::fputs("waited 20000 ms for the error box to show and be closed\n", stderr);
+        ::ExitProcess(2);
+    });
+    bound.detach();
     ::SendMessageW(form, WM_COMMAND, MAKEWPARAM(100, BN_CLICKED), 0);
     ::ExitProcess(0);
 }
@@ -677,7 +693,7 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
     const std::int32_t found = Prozess::FindProcess(Runtime(), L"nimbrelprobe.exe");
     EXPECT_EQ(found, static_cast<std::int32_t>(started.dwProcessId));
     Prozess::KillProcess(Runtime(), found);
-    ASSERT_EQ(::WaitForSingleObject(started.hProcess, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(::WaitForSingleObject(started.hProcess, 5000), WAIT_OBJECT_0) << "the probe to end";
     DWORD exitCode = 0;
     ::GetExitCodeProcess(started.hProcess, &exitCode);
     EXPECT_EQ(exitCode, 1u);
@@ -768,19 +784,18 @@ TEST(Windows, ActivationByTitleAndKeySending) {
     ::SetForegroundWindow(other);
     Runtime().DoEvents();
     Runtime().AppActivate(L"Nimbrel key");  // a title that begins with the text counts
-    Runtime().DoEvents();
-    EXPECT_EQ(::GetForegroundWindow(), target);
+    WaitUntil("the key target to come to the foreground", 2000,
+              [&] { return Runtime().DoEvents(), ::GetForegroundWindow() == target; });
     EXPECT_EQ(ErrorNumber([] { Runtime().AppActivate(L"No window has this title"); }), 5);
 
     ::SetWindowTextW(target, L"");
     ::SetFocus(target);
     Runtime().SendKeys(L"ab+c{TAB 0}x{BS}{+}");
-    for (int i = 0; i < 50; ++i) {
-        Runtime().DoEvents();
-        ::Sleep(10);
-    }
     wchar_t text[64] = {};
-    ::GetWindowTextW(target, text, 64);
+    WaitUntil("the keys to arrive in the key target as abC+", 2000, [&] {
+        Runtime().DoEvents();
+        return ::GetWindowTextW(target, text, 64), std::wstring(text) == L"abC+";
+    });
     EXPECT_STREQ(text, L"abC+");
     EXPECT_EQ(ErrorNumber([] { Runtime().SendKeys(L"{NOPE}"); }), 5);
     ::DestroyWindow(target);

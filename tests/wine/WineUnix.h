@@ -2,12 +2,30 @@
 
 // What the Windows tests reach of the Linux side under Wine: a file's Linux path, and Linux
 // programs (Wine starts them natively), for what Windows itself cannot do here: link a drive
-// letter, take a folder's permissions away.
+// letter, take a folder's permissions away. And the one bounded wait the suites share.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 
 namespace wine {
+
+// Checks condition every 10 ms until it holds, for up to timeoutMs; false when it never did.
+// A wait that runs out fails the test, naming what it waited for; a bound of 0 only looks.
+inline bool WaitUntil(const std::string& what, DWORD timeoutMs,
+                      const std::function<bool()>& condition) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= deadline) {
+            if (timeoutMs > 0) ADD_FAILURE() << "waited " << timeoutMs << " ms for " << what;
+            return false;
+        }
+        ::Sleep(10);
+    }
+    return true;
+}
 
 // The Linux path of a Windows path; "" when not under Wine.
 inline std::string UnixPathOf(const std::wstring& path) {
@@ -46,11 +64,10 @@ inline bool RunUnixShell(const std::wstring& folder, const std::string& command)
     const std::wstring done = folder + L".done";
     ::DeleteFileW(done.c_str());
     const std::string script = command + " && touch " + UnixPathOf(folder) + ".done";
-    bool ran = StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"");
-    for (int i = 0; ran && i < 250 && ::GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES;
-         ++i)
-        ::Sleep(20);
-    ran = ran && ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool ran = StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"") &&
+                     WaitUntil("the Linux command " + command, 5000, [&] {
+                         return ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES;
+                     });
     ::DeleteFileW(done.c_str());
     return ran;
 }
