@@ -105,17 +105,43 @@ wine_env_start() {
     fi
     export DISPLAY=":$(cat "$NIMBREL_WINE_DIR/display")"
 
-    mkdir -p "$WINEPREFIX"
-    wineserver -p
-    wine wineboot -i >"$NIMBREL_WINE_DIR/wineboot.log" 2>&1
     # The run's default desktop reports Windows 10 (Wine's own default differs between builds);
     # the scripts that switch to another configuration switch back to this one.
     export NIMBREL_WINDOWS_VERSION=win10
-    wine_prefix_settings
+    if ! wine_prefix_make; then
+        echo "wine_env_start: the prefix was not made; making it afresh, once more" >&2
+        wine_prefix_make || { wine_env_stop; return 1; }
+    fi
     # Drive N: is an empty folder, for a Steam folder at the root of a drive.
     mkdir -p "$NIMBREL_WINE_DIR/drive-n"
     ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"
     trap wine_env_stop EXIT
+}
+
+# Runs one step of making a prefix, its output in the run's prefix.log; a step that fails is
+# named with its exit code and the end of that log (a Windows program's code is the low byte of
+# its status: 53 is c0000135, a program or DLL not found).
+wine_prefix_step() {
+    "$@" >>"$NIMBREL_WINE_DIR/prefix.log" 2>&1 && return 0
+    local status=$?
+    echo "wine_env_start: '$*' ended with $status; the end of its log:" >&2
+    tail -n 20 "$NIMBREL_WINE_DIR/prefix.log" >&2
+    return $status
+}
+
+# Makes the run's prefix from nothing, with its wineserver kept up. In a wow64 run a 32-bit
+# program must start in it: Wine can leave the 32-bit side of a new 64-bit prefix unmade. What
+# a failed try made is ended and removed, so the next try starts afresh.
+wine_prefix_make() {
+    mkdir -p "$WINEPREFIX"
+    if wine_prefix_step wineserver -p && wine_prefix_step wine wineboot -i && wine_prefix_settings &&
+        { [ "$NIMBREL_WINE_BUILD" != wow64 ] || wine_prefix_step wine 'C:\windows\syswow64\cmd.exe' /c exit; }; then
+        return 0
+    fi
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+    return 1
 }
 
 # Gives a prefix of the run the settings every one gets, through the command given first (none:
@@ -131,8 +157,8 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 REG
-    "$@" wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" >/dev/null 2>&1
-    "$@" wine winecfg -v "$NIMBREL_WINDOWS_VERSION" >/dev/null 2>&1
+    wine_prefix_step "$@" wine regedit /S "$NIMBREL_WINE_DIR/settings.reg" &&
+        wine_prefix_step "$@" wine winecfg -v "$NIMBREL_WINDOWS_VERSION"
 }
 
 # Ends whatever earlier programs of the run left in its prefix (windows, a stand-in Steam.exe,
