@@ -138,8 +138,7 @@ wine_prefix_make() {
         { [ "$NIMBREL_WINE_BUILD" != wow64 ] || wine_prefix_step wine 'C:\windows\syswow64\cmd.exe' /c exit; }; then
         return 0
     fi
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
+    wine_server_end
     rm -rf "$WINEPREFIX"
     return 1
 }
@@ -161,21 +160,25 @@ REG
         wine_prefix_step "$@" wine winecfg -v "$NIMBREL_WINDOWS_VERSION"
 }
 
+# Ends the prefix's wineserver, and with it every program of the prefix; none running is fine.
+wine_server_end() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+}
+
 # Ends whatever earlier programs of the run left in its prefix (windows, a stand-in Steam.exe,
 # Wine's own services) with their wineserver, and starts a new one: each test program of the
 # run begins from the same state. The server and the services wineboot starts hold on to the
 # output they were given: never the caller's (ctest would wait for it to close).
 wine_server_restart() {
-    wineserver -k >/dev/null 2>&1
-    wineserver -w >/dev/null 2>&1
+    wine_server_end
     wineserver -p </dev/null >/dev/null 2>&1
     wine wineboot </dev/null >/dev/null 2>&1
 }
 
 wine_env_stop() {
     [ -n "${NIMBREL_WINE_DIR:-}" ] || return 0
-    wineserver -k >/dev/null 2>&1 || true
-    wineserver -w >/dev/null 2>&1 || true
+    wine_server_end
     kill "$NIMBREL_XVFB_PID" 2>/dev/null || true
     wait "$NIMBREL_XVFB_PID" 2>/dev/null || true
     if [ -n "$NIMBREL_WINE_NS_PID" ]; then

@@ -228,10 +228,8 @@ Launcher::~Launcher() {
 }
 
 std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) {
-    if (!process_ || ::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
-        if (timeoutMs > 0) ADD_FAILURE() << "waited " << timeoutMs << " ms for Nimbrel.exe to end";
+    if (!process_ || !WaitUntil("Nimbrel.exe to end", timeoutMs, [&] { return !Running(); }))
         return std::nullopt;
-    }
     DWORD code = 0;
     ::GetExitCodeProcess(process_, &code);
     return code;
