@@ -1,26 +1,27 @@
 #include "platform/KeySyntax.h"
 
 #include <cwctype>
-#include <map>
 
 #include "platform/RuntimeError.h"
 
 namespace platform {
 namespace {
 
-// Virtual-key codes, as the platform numbers them.
-const std::map<std::wstring, std::uint16_t>& SpecialKeys() {
-    static const std::map<std::wstring, std::uint16_t> keys = {
-        {L"BACKSPACE", 0x08}, {L"BS", 0x08},         {L"BKSP", 0x08},     {L"BREAK", 0x03},
-        {L"CAPSLOCK", 0x14},  {L"DELETE", 0x2E},     {L"DEL", 0x2E},      {L"DOWN", 0x28},
-        {L"END", 0x23},       {L"ENTER", 0x0D},      {L"ESC", 0x1B},      {L"HELP", 0x2F},
-        {L"HOME", 0x24},      {L"INSERT", 0x2D},     {L"INS", 0x2D},      {L"LEFT", 0x25},
-        {L"NUMLOCK", 0x90},   {L"PGDN", 0x22},       {L"PGUP", 0x21},     {L"PRTSC", 0x2C},
-        {L"RIGHT", 0x27},     {L"SCROLLLOCK", 0x91}, {L"TAB", 0x09},      {L"UP", 0x26},
-        {L"ADD", 0x6B},       {L"SUBTRACT", 0x6D},   {L"MULTIPLY", 0x6A}, {L"DIVIDE", 0x6F},
-    };
-    return keys;
-}
+// Virtual-key codes, as the platform numbers them. A plain table: a map would bring the
+// library's tree code into the program for 28 names.
+struct SpecialKey {
+    const wchar_t* name;
+    std::uint16_t code;
+};
+constexpr SpecialKey kSpecialKeys[] = {
+    {L"BACKSPACE", 0x08}, {L"BS", 0x08},         {L"BKSP", 0x08},     {L"BREAK", 0x03},
+    {L"CAPSLOCK", 0x14},  {L"DELETE", 0x2E},     {L"DEL", 0x2E},      {L"DOWN", 0x28},
+    {L"END", 0x23},       {L"ENTER", 0x0D},      {L"ESC", 0x1B},      {L"HELP", 0x2F},
+    {L"HOME", 0x24},      {L"INSERT", 0x2D},     {L"INS", 0x2D},      {L"LEFT", 0x25},
+    {L"NUMLOCK", 0x90},   {L"PGDN", 0x22},       {L"PGUP", 0x21},     {L"PRTSC", 0x2C},
+    {L"RIGHT", 0x27},     {L"SCROLLLOCK", 0x91}, {L"TAB", 0x09},      {L"UP", 0x26},
+    {L"ADD", 0x6B},       {L"SUBTRACT", 0x6D},   {L"MULTIPLY", 0x6A}, {L"DIVIDE", 0x6F},
+};
 
 class Parser {
 public:
@@ -82,8 +83,8 @@ private:
         if (name.size() == 1) return AddCharacter(name[0], shift, control, alt);
         std::wstring upper;
         for (wchar_t c : name) upper.push_back(static_cast<wchar_t>(std::towupper(c)));
-        const auto special = SpecialKeys().find(upper);
-        if (special != SpecialKeys().end()) return AddKey(special->second, shift, control, alt);
+        for (const SpecialKey& special : kSpecialKeys)
+            if (upper == special.name) return AddKey(special.code, shift, control, alt);
         if (upper.size() >= 2 && upper[0] == L'F') {
             const std::wstring number = upper.substr(1);
             if (number.find_first_not_of(L"0123456789") == std::wstring::npos) {
