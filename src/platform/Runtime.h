@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/FormDesign.h"
 #include "platform/RuntimeError.h"
@@ -19,6 +19,12 @@ inline constexpr Handle kInvalidHandle = -1;
 struct ProcessEntry {
     std::uint32_t th32ProcessID = 0;
     std::wstring exeFile;
+};
+
+// One process of the system's process list, with the session it runs in.
+struct ProcessSession {
+    std::uint32_t processId = 0;
+    std::uint32_t sessionId = 0;
 };
 
 // Changes a file's bytes in place; false when nothing needed changing.
@@ -109,9 +115,13 @@ public:
                                std::uint32_t processId) = 0;
     virtual bool TerminateProcess(Handle process, std::uint32_t exitCode) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
-    // The session of every running process, by process id, from the system's own list, which
-    // tells it without opening the process; empty when that list cannot be had.
-    virtual std::map<std::uint32_t, std::uint32_t> ProcessSessions() = 0;
+    // The session of every running process, from the system's own list, which tells it without
+    // opening the process; empty when that list cannot be had (the query fails, the list keeps
+    // outgrowing the room made for it, or memory runs out). Never raises.
+    virtual std::vector<ProcessSession> ProcessSessions() = 0;
+    // The session processId runs in, asked of the process itself; false when it cannot be told
+    // (no access to the process, or no such process).
+    virtual bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) = 0;
     virtual std::uint32_t GetCurrentProcessId() = 0;
     // Waits until handle is signalled (a process has ended) or milliseconds have passed.
     virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "platform/Win32Window.h"
@@ -131,35 +132,48 @@ bool Win32Runtime::CloseHandle(Handle handle) {
     return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;
 }
 
-std::map<std::uint32_t, std::uint32_t> Win32Runtime::ProcessSessions() {
+std::vector<ProcessSession> Win32Runtime::ProcessSessions() try {
     // ProcessIdToSessionId opens the process, which a program run as another account (an
     // administrator's, through the prompt) refuses; the system's process list carries every
     // session. ntdll is in every process, so asking it adds nothing to the program's imports.
-    std::map<std::uint32_t, std::uint32_t> sessions;
     const auto query =
         reinterpret_cast<decltype(&::NtQuerySystemInformation)>(reinterpret_cast<void*>(
             ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (!query) return sessions;
+    if (!query) return {};
+    // Either answer means "more room": Windows gives the first for this class, but the second
+    // is the one a buffer too small for the fixed part gets.
     constexpr NTSTATUS kLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+    constexpr NTSTATUS kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
     std::vector<ULONGLONG> list;  // 8-byte aligned, as the records are
     ULONG size = 1u << 18;
-    NTSTATUS status = kLengthMismatch;
     // Processes may start between the calls and outgrow the size just told: a few tries.
-    for (int tries = 0; tries < 4 && status == kLengthMismatch; ++tries) {
+    for (int tries = 0; tries < 4; ++tries) {
         list.assign(size / sizeof(ULONGLONG), 0);
         ULONG needed = 0;
-        status = query(SystemProcessInformation, list.data(),
-                       static_cast<ULONG>(list.size() * sizeof(ULONGLONG)), &needed);
+        const NTSTATUS status = query(SystemProcessInformation, list.data(),
+                                      static_cast<ULONG>(list.size() * sizeof(ULONGLONG)), &needed);
+        if (status >= 0) break;
+        if ((status != kLengthMismatch && status != kBufferTooSmall) || tries == 3) return {};
         size = std::max(size, needed) + (1u << 16);
     }
-    if (status < 0) return sessions;
+    std::vector<ProcessSession> sessions;
     for (auto at = reinterpret_cast<const BYTE*>(list.data());;) {
         const auto& process = *reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(at);
-        sessions[static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(process.UniqueProcessId))] =
-            process.SessionId;
+        sessions.push_back(
+            {static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(process.UniqueProcessId)),
+             process.SessionId});
         if (process.NextEntryOffset == 0) return sessions;
         at += process.NextEntryOffset;
     }
+} catch (const std::bad_alloc&) {
+    return {};  // the lookup then asks each process it picks
+}
+
+bool Win32Runtime::ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(processId, &session)) return false;
+    sessionId = session;
+    return true;
 }
 
 std::uint32_t Win32Runtime::GetCurrentProcessId() { return ::GetCurrentProcessId(); }

@@ -62,7 +62,8 @@ public:
     Handle OpenProcess(std::uint32_t access, bool inheritHandle, std::uint32_t processId) override;
     bool TerminateProcess(Handle process, std::uint32_t exitCode) override;
     bool CloseHandle(Handle handle) override;
-    std::map<std::uint32_t, std::uint32_t> ProcessSessions() override;
+    std::vector<ProcessSession> ProcessSessions() override;
+    bool ProcessIdToSessionId(std::uint32_t processId, std::uint32_t& sessionId) override;
     std::uint32_t GetCurrentProcessId() override;
     std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
 

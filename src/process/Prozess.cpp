@@ -1,6 +1,6 @@
 #include "process/Prozess.h"
 
-#include <map>
+#include <vector>
 
 #include "platform/ResumeNext.h"
 
@@ -44,16 +44,28 @@ std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name) {
     // Another user's Steam on the same machine (fast user switching, Remote Desktop) is theirs.
     // The session comes from the system's list, not from the process: a Steam started through
     // the prompt may run as an administrator's account, in this session, and open for nothing.
+    // Without the list each process is asked, as the only way left; one that will not say counts.
     std::uint32_t self = 0;
     const bool selfKnown = ResumeNext([&] { self = runtime.GetCurrentProcessId(); });
-    std::map<std::uint32_t, std::uint32_t> sessions;
+    std::vector<platform::ProcessSession> sessions;
     ResumeNext([&] { sessions = runtime.ProcessSessions(); });
-    const auto own = selfKnown ? sessions.find(self) : sessions.end();
-    // A process the list lacks (started since) counts, and all do when ours is not in it.
+    const auto sessionOf = [&](std::uint32_t processId, std::uint32_t& session) {
+        if (sessions.empty()) {
+            bool told = false;
+            ResumeNext([&] { told = runtime.ProcessIdToSessionId(processId, session); });
+            return told;
+        }
+        for (const auto& listed : sessions)
+            if (listed.processId == processId) return session = listed.sessionId, true;
+        return false;
+    };
+    std::uint32_t own = 0;
+    const bool ownKnown = selfKnown && sessionOf(self, own);
+    // A process the list lacks (ended since the snapshot) counts, and all do when this
+    // program's own session cannot be told.
     const auto inOwnSession = [&](std::uint32_t processId) {
-        if (own == sessions.end()) return true;
-        const auto its = sessions.find(processId);
-        return its == sessions.end() || its->second == own->second;
+        std::uint32_t its = 0;
+        return !ownKnown || !sessionOf(processId, its) || its == own;
     };
 
     platform::ProcessEntry entry;

@@ -32,7 +32,8 @@ private:
 // last backslash), else of the last one whose image name contains it; 0 when there is none
 // or no process list can be had. Only processes of this program's own session count, as the
 // system's list of sessions tells it: one it does not list counts, and all do when it does not
-// list this program. Never raises.
+// list this program. Without that list each process is asked its session: one that cannot be
+// asked counts, and all do when this program cannot be. Never raises.
 std::int32_t FindProcess(platform::Runtime& runtime, std::wstring name);
 
 // One attempt to end the process with exit code 1, waiting a moment for its end; nothing is

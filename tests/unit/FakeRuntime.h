@@ -47,6 +47,7 @@ public:
     static constexpr std::uint32_t kUnknownSession = ~0u;  // missing from the system's list
     static constexpr std::uint32_t kOwnProcessId = 1234;
     std::uint32_t ownSession = kOwnSession;
+    bool sessionListFails = false;  // the system's list cannot be had: each process is asked
     struct Process {
         std::wstring name;
         std::uint32_t id;
@@ -244,13 +245,24 @@ public:
             }
         return 0;
     }
-    std::map<std::uint32_t, std::uint32_t> ProcessSessions() override {
+    std::vector<platform::ProcessSession> ProcessSessions() override {
         Record("ProcessSessions");
-        std::map<std::uint32_t, std::uint32_t> sessions;
-        if (ownSession != kUnknownSession) sessions[kOwnProcessId] = ownSession;
+        std::vector<platform::ProcessSession> sessions;
+        if (sessionListFails) return sessions;
+        if (ownSession != kUnknownSession) sessions.push_back({kOwnProcessId, ownSession});
         for (const auto& process : processes)
-            if (process.session != kUnknownSession) sessions[process.id] = process.session;
+            if (process.session != kUnknownSession)
+                sessions.push_back({process.id, process.session});
         return sessions;
+    }
+    // Asked of the process itself: one that opens for nothing cannot tell.
+    bool ProcessIdToSessionId(std::uint32_t id, std::uint32_t& session) override {
+        Record("ProcessIdToSessionId " + std::to_string(id));
+        if (id == kOwnProcessId) return session = ownSession, ownSession != kUnknownSession;
+        for (const auto& process : processes)
+            if (process.id == id && !unopenable.count(id) && process.session != kUnknownSession)
+                return session = process.session, true;
+        return false;
     }
     std::uint32_t GetCurrentProcessId() override {
         Record("GetCurrentProcessId");

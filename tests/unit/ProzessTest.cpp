@@ -10,13 +10,15 @@ using ::testing::ElementsAre;
 namespace {
 
 std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstring& name,
-                    std::uint32_t ownSession) {
+                    std::uint32_t ownSession, bool sessionListFails) {
     FakeRuntime rt;
     rt.processes = std::move(processes);
     rt.ownSession = ownSession;
+    rt.sessionListFails = sessionListFails;
     return Prozess::FindProcess(rt, name);
 }
-constexpr auto kOther = FakeRuntime::kOtherSession, kUnknown = FakeRuntime::kUnknownSession;
+constexpr auto kOwn = FakeRuntime::kOwnSession, kOther = FakeRuntime::kOtherSession,
+               kUnknown = FakeRuntime::kUnknownSession;
 
 }  // namespace
 
@@ -27,6 +29,7 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         const wchar_t* search;
         std::int32_t id;
         std::uint32_t ownSession = FakeRuntime::kOwnSession;
+        bool sessionListFails = false;
     };
     const Case cases[] = {
         {"ignores case", {{L"Steam.exe", 7}}, L"steam.exe", 7},
@@ -46,15 +49,27 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
         {"empty name: last process", {{L"a.exe", 1}, {L"b.exe", 2}}, L"", 2},
         {"empty name, empty list", {}, L"", 0},
         {"other session passed over", {{L"steam.exe", 4}, {L"steam.exe", 3, kOther}}, L"steam", 4},
-        {"missing from the system's list (started since): counts",
+        {"missing from the system's list (ended since): counts",
          {{L"steam.exe", 3, kUnknown}},
          L"steam.exe",
          3},
         {"own session unknown: all count", {{L"steam.exe", 3, kOther}}, L"steam.exe", 3, kUnknown},
+        {"no list: each is asked, another session's passed over",
+         {{L"steam.exe", 3, kOther}, {L"steam.exe", 4}},
+         L"steam.exe",
+         4,
+         kOwn,
+         true},
+        {"no list: one that cannot be asked counts",
+         {{L"steam.exe", 3, kUnknown}},
+         L"steam.exe",
+         3,
+         kOwn,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Lookup(c.list, c.search, c.ownSession), c.id);
+        EXPECT_EQ(Lookup(c.list, c.search, c.ownSession, c.sessionListFails), c.id);
     }
 }
 

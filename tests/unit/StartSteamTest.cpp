@@ -14,11 +14,13 @@ TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
         int showsAfter;
         int launches;
         const char* caption;
-        bool opensForNothing = false;  // as a Steam run as an administrator's account
+        bool opensForNothing = false;  // as a Steam run as an administrator's account, with no
+                                       // session list to tell its session instead
     };
     const Case cases[] = {
         {"found after the first launch", false, 1, 1, "Loading Steam.exe"},
-        {"found, though it opens for nothing", false, 1, 1, "Loading Steam.exe", true},
+        {"found, though it opens for nothing and no list tells", false, 1, 1, "Loading Steam.exe",
+         true},
         {"already running", true, 0, 1, "Loading Steam.exe"},
         {"found only after the second launch", false, 2, 2, "Loading Steam.exe"},
         {"never found", false, 0, 2, "Error Starting Steam"},
@@ -29,6 +31,7 @@ TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
         rt.steamShowsAfterLaunches = c.showsAfter;
         if (c.alreadyRunning) rt.processes.push_back({L"STEAM.EXE", 9});
         if (c.opensForNothing) rt.unopenable = {rt.nextSteamId, rt.nextSteamId + 1};
+        rt.sessionListFails = c.opensForNothing;
         app::Form1 form(rt);
         EXPECT_FALSE(rt.Run(form, [&] { form.Form_Load(); }));
         EXPECT_THAT(rt.CallsStartingWith("Shell"), SizeIs(c.launches));

@@ -690,6 +690,16 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
                                  nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
                                  &started));
     ::CloseHandle(started.hThread);
+    // The system's session list holds this program and the child, each with its own session.
+    const auto sessions = Runtime().ProcessSessions();
+    for (const DWORD id : {::GetCurrentProcessId(), started.dwProcessId}) {
+        DWORD session = ~0u;
+        ASSERT_TRUE(::ProcessIdToSessionId(id, &session));
+        EXPECT_THAT(sessions, ::testing::Contains(::testing::AllOf(
+                                  ::testing::Field(&platform::ProcessSession::processId, id),
+                                  ::testing::Field(&platform::ProcessSession::sessionId, session))))
+            << "process " << id;
+    }
     const std::int32_t found = Prozess::FindProcess(Runtime(), L"nimbrelprobe.exe");
     EXPECT_EQ(found, static_cast<std::int32_t>(started.dwProcessId));
     Prozess::KillProcess(Runtime(), found);
@@ -812,8 +822,15 @@ TEST(Windows, AFormGoesWithTheRuntimeThatLoadedItAndNothingReachesItAfterwards) 
         runtime.ShowForm();
         form = ::FindWindowW(L"NimbrelLifetimeTest", nullptr);
         button = ::GetFocus();
+        ASSERT_NE(form, nullptr);
+        ASSERT_NE(button, nullptr);
         ASSERT_EQ(::GetParent(button), form);
     }
+    // A quit the destroyed form posted would end this program at the next message pass, with
+    // exit code 0, and pass for a success.
+    MSG quit;
+    EXPECT_FALSE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        << "a quit was posted";
     // Left alive, the button's procedure would run on the freed runtime at the next focus change.
     ASSERT_FALSE(::IsWindow(form));
     ASSERT_FALSE(::IsWindow(button));
