@@ -107,10 +107,10 @@ inline std::string NoForeground() {
 }
 
 // A drive letter that maps to folder while the object lives, for this program and those it
-// starts afterwards; Made() says whether it does. Windows: DefineDosDeviceW, as subst makes
-// one. Wine 8 accepts DefineDosDeviceW, and QueryDosDeviceW reports the letter in every
-// process, but no file opens through it: under Wine the letter is a link in the prefix's
-// dosdevices folder, the way winecfg makes one.
+// starts afterwards; Made() says whether it does. Windows: DefineDosDeviceW, as subst makes one,
+// seen by every process of the logon session. Wine 8 accepts DefineDosDeviceW, and
+// QueryDosDeviceW reports the letter in every process, but no file opens through it: under Wine
+// the letter is a link in the prefix's dosdevices folder, the way winecfg makes one.
 class DriveLink {
 public:
     DriveLink(wchar_t letter, const std::wstring& folder)
@@ -121,7 +121,8 @@ public:
             return;
         }
         if (!UnderWine()) {
-            defined_ = ::DefineDosDeviceW(0, device_.c_str(), folder_.c_str()) != FALSE;
+            defined_ = ::DefineDosDeviceW(DDD_NO_BROADCAST_SYSTEM, device_.c_str(),
+                                          folder_.c_str()) != FALSE;
             if (!defined_)
                 ADD_FAILURE() << "DefineDosDeviceW " << Narrow(device_) << ": error "
                               << ::GetLastError();
@@ -140,8 +141,9 @@ public:
     }
     ~DriveLink() {
         if (defined_)
-            ::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, device_.c_str(),
-                               folder_.c_str());
+            ::DefineDosDeviceW(
+                DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_NO_BROADCAST_SYSTEM,
+                device_.c_str(), folder_.c_str());
         if (!link_.empty() && wine::StartUnixProgram("Z:\\bin\\rm -f " + link_))
             wine::WaitUntil("the drive link to go", 5000, [&] { return !Made(); });
     }
