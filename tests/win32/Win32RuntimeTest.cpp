@@ -807,6 +807,7 @@ TEST(Windows, ActivationByTitleAndKeySending) {
 }
 
 TEST(Windows, AFormGoesWithTheRuntimeThatLoadedItAndNothingReachesItAfterwards) {
+    NIMBREL_SKIP_WITHOUT_FOREGROUND();
     HWND form = nullptr, button = nullptr;
     {
         Win32Runtime runtime(::GetModuleHandleW(nullptr));
