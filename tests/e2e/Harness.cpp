@@ -2,8 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include "WineUnix.h"
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -77,20 +75,13 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::wstring BuiltFile(const char* unixPath) {
-    std::wstring path = L"Z:" + Widen(unixPath);
-    for (auto& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
-}
+std::wstring NimbrelExe() { return testbed::TreeFile(L"NIMBREL_EXE", NIMBREL_EXE); }
 
-std::wstring NimbrelExe() {
-    const char* chosen = std::getenv("NIMBREL_EXE");
-    return BuiltFile(chosen && *chosen ? chosen : NIMBREL_EXE);
-}
+std::wstring FakeSteamExe() { return testbed::TreeFile(L"NIMBREL_FAKE_STEAM", NIMBREL_FAKE_STEAM); }
 
 std::string Fixture(const char* name) {
-    return ReadBytes(BuiltFile(NIMBREL_FIXTURES) + L"\\" + Widen(name));
+    return ReadBytes(testbed::TreeFile(L"NIMBREL_FIXTURES", NIMBREL_FIXTURES) + L"\\" +
+                     Widen(name));
 }
 
 FILETIME LastWriteTime(const std::wstring& path) {
@@ -166,7 +157,7 @@ SteamFolder::SteamFolder(const std::wstring& name, bool withSteam)
     fs::remove_all(path_, ignored);
     fs::create_directories(fs::path(path_) / L"config");
     fs::copy_file(NimbrelExe(), Nimbrel());
-    if (withSteam) fs::copy_file(BuiltFile(NIMBREL_FAKE_STEAM), path_ + L"\\Steam.exe");
+    if (withSteam) fs::copy_file(FakeSteamExe(), path_ + L"\\Steam.exe");
 }
 
 std::vector<SteamFolder::Start> SteamFolder::SteamStarts() const {
@@ -282,28 +273,6 @@ std::wstring Launcher::Caption() {
 bool Launcher::WaitForCaption(const std::wstring& caption, DWORD timeoutMs) {
     return WaitUntil("the caption " + Utf8(caption), timeoutMs,
                      [&] { return Caption() == caption; });
-}
-
-DriveLink::DriveLink(wchar_t letter, const std::wstring& folder)
-    : root_(std::wstring(1, letter) + L":\\") {
-    const char* prefix = std::getenv("WINEPREFIX");
-    const std::string target = wine::UnixPathOf(folder);
-    if (!prefix || target.empty()) {
-        ADD_FAILURE() << "not under Wine: no drive letter can be linked";
-        return;
-    }
-    link_ = std::string(prefix) + "/dosdevices/" + static_cast<char>(letter) + ":";
-    if (wine::StartUnixProgram("Z:\\bin\\ln -s " + target + " " + link_))
-        WaitUntil("the drive link " + link_, 5000, [&] { return Made(); });
-}
-
-DriveLink::~DriveLink() {
-    if (!link_.empty() && wine::StartUnixProgram("Z:\\bin\\rm -f " + link_))
-        WaitUntil("the drive link to go", 5000, [&] { return !Made(); });
-}
-
-bool DriveLink::Made() const {
-    return ::GetFileAttributesW(root_.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void EndToEnd::TearDown() {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "WineUnix.h"
+#include "TestBed.h"
 
 // What the end-to-end tests use to drive the real Nimbrel.exe under Wine: scratch Steam
 // folders with a stand-in Steam.exe, the program's windows and boxes, and its processes.
@@ -19,9 +19,10 @@ std::string Utf8(const std::wstring& text);
 std::wstring Widen(const std::string& utf8);
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
-std::wstring BuiltFile(const char* unixPath);  // a build output, by its Linux path
 // The Nimbrel.exe under test: the tree's own, or the one the NIMBREL_EXE variable names.
 std::wstring NimbrelExe();
+// The stand-in Steam.exe: the tree's own, or the one the NIMBREL_FAKE_STEAM variable names.
+std::wstring FakeSteamExe();
 std::string Fixture(const char* name);  // a loginusers.vdf sample's bytes
 FILETIME LastWriteTime(const std::wstring& path);
 inline bool SameTime(const FILETIME& a, const FILETIME& b) {
@@ -106,29 +107,16 @@ private:
     ULONGLONG startedAt_ = 0;
 };
 
-// A drive letter of the Wine prefix that maps to folder while the object lives, made the way
-// winecfg makes one: a link in the prefix's dosdevices folder. Programs started from then on
-// see the files under folder by that letter.
-class DriveLink {
-public:
-    DriveLink(wchar_t letter, const std::wstring& folder);
-    ~DriveLink();
-    DriveLink(const DriveLink&) = delete;
-    DriveLink& operator=(const DriveLink&) = delete;
-    bool Made() const;
-
-private:
-    std::wstring root_;
-    std::string link_;
-};
-
 // Base of every end-to-end test: afterwards, no stray box is left hanging (one is pressed
 // and reported) and no program the test started keeps running.
+// Every case drives the program's windows: none runs where they would show to nobody.
 class EndToEnd : public ::testing::Test {
 protected:
+    void SetUp() override { NIMBREL_SKIP_WITHOUT_DESKTOP(); }
     void TearDown() override;
 };
 
+using testbed::DriveLink;
 using wine::WaitUntil;  // every wait of the suite: bounded, and named when it runs out
 
 }  // namespace e2e

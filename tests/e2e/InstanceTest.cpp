@@ -20,6 +20,7 @@ DWORD OwnerOf(HWND window) {
 }  // namespace
 
 TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything) {
+    NIMBREL_SKIP_WITHOUT_FOREGROUND();
     SteamFolder steam(L"Steam-twice");
     steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
     // Copy A, started elsewhere, waits at its Steam box, its window minimised.
@@ -59,7 +60,7 @@ TEST_F(Instance, TheSameProgramFileReachedThroughASecondDriveLetterIsAnotherCopy
     ASSERT_TRUE(box);
     const FILETIME before = LastWriteTime(steam.LoginUsers());
 
-    // Drive S: maps to the Steam folder from now on: Wine links the letter in the prefix.
+    // Drive S: maps to the Steam folder from now on.
     DriveLink drive(L's', steam.Path());
     ASSERT_TRUE(drive.Made());
     Launcher second(L"S:\\Nimbrel.exe", L"", L"S:\\");

@@ -86,8 +86,7 @@ TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
     SteamFolder steam(L"Decoy\\Steam Dir");
     steam.WriteLoginUsers("");
     const std::wstring decoyFolder = steam.Path().substr(0, steam.Path().rfind(L'\\'));
-    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (decoyFolder + L"\\Steam.exe").c_str(),
-                FALSE);
+    ::CopyFileW(FakeSteamExe().c_str(), (decoyFolder + L"\\Steam.exe").c_str(), FALSE);
     ::DeleteFileW((decoyFolder + L"\\steam-log.txt").c_str());
     Launcher nimbrel(steam.Nimbrel(), L"-a  b", steam.Path());
     const auto starts = steam.WaitForSteamStarts(1);
@@ -98,16 +97,11 @@ TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
 }
 
 TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
-    // scripts/wine-env.sh maps drive N: to an empty folder of its own.
-    const std::wstring root = L"N:\\";
-    if (::GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES)
-        GTEST_SKIP() << "no drive N:";
-    ::CreateDirectoryW(L"N:\\config", nullptr);
+    SteamFolder steam(L"Steam-drive-root");  // the root of drive N: for the time of the case
+    DriveLink drive(L'n', steam.Path());
+    ASSERT_TRUE(drive.Made());
     WriteBytes(L"N:\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n");
-    ::DeleteFileW(L"N:\\steam-log.txt");
-    ASSERT_TRUE(::CopyFileW(NimbrelExe().c_str(), L"N:\\Nimbrel.exe", FALSE));
-    ASSERT_TRUE(::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), L"N:\\Steam.exe", FALSE));
-    Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", root);
+    Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", L"N:\\");
     ASSERT_TRUE(WaitUntil("the stand-in's log on N:", 5000,
                           [] { return !ReadBytes(L"N:\\steam-log.txt").empty(); }));
     const std::string log = ReadBytes(L"N:\\steam-log.txt");

@@ -50,14 +50,20 @@ TEST(Desktop, IsTheConfigurationThisRunIsNamedFor) {
     getVersion(&version);
     EXPECT_EQ(version.dwMajorVersion, japanese ? 6u : 10u)
         << "Windows 7 is 6.1, Windows 10 is 10.0";
-    // A run that names another Nimbrel.exe (wow64) pairs the i686 file with this tree's x86-64
-    // stand-in, as 64-bit Windows runs it beside a 64-bit Steam.
-    if (!std::getenv("NIMBREL_EXE")) return;
+    // A run named for its build (the wow64 one, every run of the Windows test script) checks it
+    // got those files: wow64 pairs the i686 file with an x86-64 stand-in, as 64-bit Windows runs
+    // it beside a 64-bit Steam.
+    const char* build = std::getenv("NIMBREL_EXPECT_BUILD");
+    if (!build) return;
+    const bool wow64 = std::string(build) == "wow64", i686 = std::string(build) == "i686";
+    ASSERT_TRUE(wow64 || i686 || std::string(build) == "x86-64") << build;
     DWORD nimbrel = ~0u, steam = ~0u;
     ::GetBinaryTypeW(NimbrelExe().c_str(), &nimbrel);
-    ::GetBinaryTypeW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), &steam);
-    EXPECT_EQ(nimbrel, DWORD{SCS_32BIT_BINARY}) << "the Nimbrel.exe under test is not the i686 one";
-    EXPECT_EQ(steam, DWORD{SCS_64BIT_BINARY}) << "the stand-in is not the x86-64 one";
+    ::GetBinaryTypeW(FakeSteamExe().c_str(), &steam);
+    EXPECT_EQ(nimbrel, DWORD(wow64 || i686 ? SCS_32BIT_BINARY : SCS_64BIT_BINARY))
+        << "the Nimbrel.exe under test is not the " << (wow64 ? "i686" : build) << " one";
+    EXPECT_EQ(steam, DWORD(i686 ? SCS_32BIT_BINARY : SCS_64BIT_BINARY))
+        << "the stand-in is not the " << (i686 ? "i686" : "x86-64") << " one";
 }
 
 TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
@@ -121,6 +127,7 @@ TEST_F(Window, ClosingTheWindowEndsTheProgram) {
 }
 
 TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
+    NIMBREL_SKIP_WITHOUT_FOREGROUND();
     struct Case {
         const wchar_t* name;
         WORD key;
@@ -175,8 +182,7 @@ TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
     steam.WriteLoginUsers("");
     // A decoy Explorer.exe where a bare name would be searched first: beside the program and
     // in the working directory. It is the stand-in, so a start would show in the log.
-    ::CopyFileW(BuiltFile(NIMBREL_FAKE_STEAM).c_str(), (steam.Path() + L"\\Explorer.exe").c_str(),
-                FALSE);
+    ::CopyFileW(FakeSteamExe().c_str(), (steam.Path() + L"\\Explorer.exe").c_str(), FALSE);
     const auto before = ProcessesNamed(L"explorer.exe");
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     HWND form = nimbrel.WaitForForm();

@@ -15,7 +15,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "WineUnix.h"
+#include "TestBed.h"
 #include "app/Form1.h"
 #include "loginusers/OfflineFlags.h"
 #include "process/Prozess.h"
@@ -58,13 +58,6 @@ int ErrorNumber(const std::function<void()>& action) {
         return error.Number();
     }
     return 0;
-}
-
-// chmod on folder from Linux (Wine starts Linux programs natively).
-void SetUnixMode(const std::wstring& folder, const char* mode) {
-    ASSERT_TRUE(
-        wine::RunUnixShell(folder, "chmod " + std::string(mode) + " " + wine::UnixPathOf(folder)))
-        << "chmod did not run (not under Wine?)";
 }
 
 bool CanCreateIn(const std::wstring& folder) {
@@ -160,14 +153,15 @@ TEST(ReplaceFileBytes, AFolderThatMayNotBeWrittenIsReportedAsSuchAndLeftAsItWas)
     const std::wstring file = folder + L"\\loginusers.vdf";
     Write(file, "original");
     // A folder's read-only attribute means nothing on Windows, nor under Wine: the folder's own
-    // permissions are taken away, from Linux.
-    SetUnixMode(folder, "a-w");
-    if (CanCreateIn(folder)) {
-        SetUnixMode(folder, "u+w");
-        GTEST_SKIP() << "this user writes into any folder (root); the unprivileged run checks it";
+    // permissions are taken away.
+    int number = 0;
+    {
+        testbed::FolderWritesDenied denied(folder);
+        if (CanCreateIn(folder))
+            GTEST_SKIP() << "this user writes into any folder (root, under Wine); the unprivileged "
+                            "run checks it";
+        number = ErrorNumber([&] { ReplaceWith(file, "replaced"); });
     }
-    const int number = ErrorNumber([&] { ReplaceWith(file, "replaced"); });
-    SetUnixMode(folder, "u+w");
     EXPECT_EQ(number, 75) << "access denied, not a missing file";
     EXPECT_EQ(Read(file), "original");
     EXPECT_THAT(FilesIn(folder), ::testing::ElementsAre(L"loginusers.vdf"));
@@ -546,6 +540,7 @@ void ClickAButtonWhoseHandlerThrows() {
 }
 
 TEST(Callbacks, AFailureThatEscapesAHandlerEndsThroughTheErrorBoxNotSilently) {
+    NIMBREL_SKIP_WITHOUT_DESKTOP();
     // In a process of its own, a button whose handler throws past every guard, as a fault in a
     // handler would; meanwhile this process watches for the box and closes it.
     std::wstring box;
@@ -677,9 +672,7 @@ TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOn
     EXPECT_EQ(Prozess::FindProcess(Runtime(), L"no-such-program.exe"), 0);
 
     const std::wstring folder = Scratch(L"process");
-    std::wstring standIn = L"Z:" NIMBREL_FAKE_STEAM;
-    for (auto& c : standIn)
-        if (c == L'/') c = L'\\';
+    const std::wstring standIn = testbed::TreeFile(L"NIMBREL_FAKE_STEAM", NIMBREL_FAKE_STEAM);
     // A name of its own, so that no other program's process can answer the lookup.
     ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"\\NimbrelProbe.exe").c_str(), FALSE));
     std::wstring commandLine = L"\"" + folder + L"\\NimbrelProbe.exe\"";
@@ -784,6 +777,7 @@ TEST(Shell, AProgramThatNeedsElevationStartsThroughTheShellOnlyAndADeclinedPromp
 }
 
 TEST(Windows, ActivationByTitleAndKeySending) {
+    NIMBREL_SKIP_WITHOUT_FOREGROUND();
     HWND target =
         ::CreateWindowExW(0, L"EDIT", L"Nimbrel key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
                           50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
@@ -813,6 +807,7 @@ TEST(Windows, ActivationByTitleAndKeySending) {
 }
 
 TEST(Windows, AFormGoesWithTheRuntimeThatLoadedItAndNothingReachesItAfterwards) {
+    NIMBREL_SKIP_WITHOUT_FOREGROUND();
     HWND form = nullptr, button = nullptr;
     {
         Win32Runtime runtime(::GetModuleHandleW(nullptr));

@@ -1,8 +1,9 @@
 #pragma once
 
 // What the Windows tests reach of the Linux side under Wine: a file's Linux path, and Linux
-// programs (Wine starts them natively), for what Windows itself cannot do here: link a drive
-// letter, take a folder's permissions away. And the one bounded wait the suites share.
+// programs (Wine starts them natively), for what Wine does not do as Windows does: open files
+// through a letter of DefineDosDeviceW's, hold a folder to its access list, mount a small
+// volume. TestBed.h alone reaches for them. And the one bounded wait the suites share.
 #include <windows.h>
 
 #include <gtest/gtest.h>

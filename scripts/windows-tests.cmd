@@ -1,0 +1,82 @@
+@echo off
+rem Runs the Win32 and end-to-end suites of the programs in build\win32 and build\win64 on
+rem Windows itself: the one step of the Windows job (.github/workflows/windows.yml), which
+rem scripts/test.sh also runs under Wine. Its arguments choose the runs, all three by default:
+rem   i686    the shipped Nimbrel.exe, with the i686 test programs and stand-in Steam.exe
+rem   x86-64  the x86-64 build of the same sources
+rem   wow64   the shipped i686 file driven by the x86-64 end-to-end program beside the x86-64
+rem           stand-in: 64-bit Windows with a 64-bit Steam, as most users run it
+rem Each suite's result line names the desktop (locale, ANSI code page, Windows version), the
+rem processor and the build, as the Wine lines do. Exits with 1 when a suite failed.
+setlocal EnableExtensions EnableDelayedExpansion
+for %%r in ("%~dp0..") do set "root=%%~fr"
+set "NIMBREL_FIXTURES=%root%\tests\data\loginusers"
+set runs=%*
+if "%runs%"=="" set runs=i686 x86-64 wow64
+
+for /f "tokens=1,3" %%a in ('reg query "HKCU\Control Panel\International" /v LocaleName') do (
+    if /i "%%a"=="LocaleName" set "locale=%%b"
+)
+for /f "tokens=1,3" %%a in ('reg query "HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage" /v ACP') do (
+    if /i "%%a"=="ACP" set "acp=%%b"
+)
+rem The version is the last word of ver's line ("Microsoft Windows [Version 10.0.20348.2849]").
+for /f "delims=" %%v in ('ver') do set "windows=%%v"
+for %%w in (%windows%) do set "windows=%%w"
+for /f "delims=]" %%x in ("%windows%") do set "windows=%%x"
+rem A 32-bit cmd (WoW64, x86 emulation) names the processor of its own kind: the machine's is this.
+set "processor=%PROCESSOR_ARCHITECTURE%"
+if defined PROCESSOR_ARCHITEW6432 set "processor=%PROCESSOR_ARCHITEW6432%"
+set "desktop=%locale%,cp%acp%,win%windows%,%processor%"
+echo Windows suites on %desktop%: %runs%
+
+set failed=0
+for %%r in (%runs%) do (
+    if "%%r"=="i686" (
+        call :suite win32 win32 i686 win32 win32
+        call :suite e2e win32 i686 win32 win32
+    ) else if "%%r"=="x86-64" (
+        call :suite win32 win64 x86-64 win64 win64
+        call :suite e2e win64 x86-64 win64 win64
+    ) else if "%%r"=="wow64" (
+        call :suite e2e win64 wow64 win32 win64
+    ) else (
+        echo unknown run %%r: the runs are i686, x86-64 and wow64
+        set failed=1
+    )
+)
+exit /b %failed%
+
+rem :suite SUITE TREE BUILD NIMBREL-TREE STEAM-TREE runs one test program of TREE, with the
+rem Nimbrel.exe and stand-in Steam.exe of the trees named, and prints its result line.
+:suite
+set "program=%root%\build\%2\tests\%1\nimbrel_%1_tests.exe"
+set "line=%1[%desktop%,%3]"
+set "NIMBREL_EXE=%root%\build\%4\Nimbrel.exe"
+set "NIMBREL_FAKE_STEAM=%root%\build\%5\FakeSteam.exe"
+set "NIMBREL_EXPECT_BUILD=%3"
+for %%f in ("%program%" "%NIMBREL_EXE%" "%NIMBREL_FAKE_STEAM%") do (
+    if not exist %%f (
+        echo %line%: FAILED, %%~f is missing
+        set failed=1
+        exit /b
+    )
+)
+rem Windows on ARM64 runs x86-64 programs only from Windows 11 on: elsewhere they are named
+rem skipped. On any other processor they must run.
+if "%processor%"=="ARM64" if not "%2"=="win32" (
+    "%program%" --gtest_list_tests >nul 2>&1
+    if errorlevel 1 (
+        echo %line%: skipped, this Windows does not run x86-64 programs
+        exit /b
+    )
+)
+echo == %line%
+"%program%"
+if errorlevel 1 (
+    echo %line%: FAILED, exit code !errorlevel!
+    set failed=1
+) else (
+    echo %line%: passed
+)
+exit /b
