@@ -40,8 +40,10 @@ inline std::string UnixPathOf(const std::wstring& path) {
     return result;
 }
 
-// Starts a Linux program, e.g. "Z:\\bin\\ln -s A B"; true when it started. Its process handle
-// does not tell when it ends, so callers wait for its effect.
+// Starts a Linux program, e.g. "Z:\\bin\\ln -s A B"; true when it started. Wine runs it outside
+// any Windows process: CreateProcessW succeeds without handles for it, leaving values in them
+// that may name this program's own handles (closing them once closed its standard output). So
+// nothing is closed, and callers wait for the program's effect.
 inline bool StartUnixProgram(const std::string& commandLine) {
     const int size = ::MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(),
                                            static_cast<int>(commandLine.size()), nullptr, 0);
@@ -51,12 +53,8 @@ inline bool StartUnixProgram(const std::string& commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started))
-        return false;
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
-    return true;
+    return ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &started) != FALSE;
 }
 
 // Runs a shell command line on the Linux side and waits (up to 5 s) until it has ended; true
