@@ -73,6 +73,9 @@ wine_env_start() {
     export WINEDEBUG=-all
     # No Mono or Gecko installer dialogs in a fresh prefix.
     export WINEDLLOVERRIDES="mscoree=;mshtml="
+    # Wine names Linux files in the locale's character set: without UTF-8 (a login shell with no
+    # LANG, say) a folder with a non-ANSI name cannot be made. Wine takes C.UTF-8 for en-US.
+    [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
     NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
     export NIMBREL_WINE_DIR
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
