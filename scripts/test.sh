@@ -62,7 +62,9 @@ wine_suites() {
     local build=$1
     shift
     wine_env_start "$build"
-    run_ctest "wine-$build" "$(nimbrel_tree "$build")" "$@"
+    # Each entry names its own TIMEOUT, a few times its usual length; --timeout bounds any
+    # entry added without one (ctest gives it no limit otherwise), above the longest named.
+    run_ctest "wine-$build" "$(nimbrel_tree "$build")" --timeout 900 "$@"
     if [ "$build" = i686 ]; then scripts/screenshot.sh build/nimbrel.png || status=1; fi
     wine_env_stop
 }

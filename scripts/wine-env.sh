@@ -12,27 +12,48 @@ NIMBREL_I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\
 
 # A user + mount namespace for this run, whose own binfmt_misc hands every i386 program to
 # qemu-i386: 32-bit Wine on a kernel that runs no 32-bit code. Only processes inside see the
-# handler; the machine's own binfmt_misc is never touched. Prints the namespace's process id.
+# handler; the machine's own binfmt_misc is never touched. Prints the namespace's process id;
+# fails, saying why, when the namespace or its handler cannot be made.
 wine_namespace_start() {
-    unshare --user --mount --propagation private sleep infinity </dev/null >/dev/null 2>&1 &
-    local pid=$! own
-    own=$(readlink /proc/self/ns/user)
-    until [ "$(readlink "/proc/$pid/ns/user")" != "$own" ]; do sleep 0.01; done
-    # User ids 0-65535 as themselves: root stays root, and a test can still run as nobody.
-    # (util-linux's --map-users goes through newuidmap, which refuses such a map.)
-    echo '0 0 65536' >"/proc/$pid/uid_map"
-    echo '0 0 65536' >"/proc/$pid/gid_map"
-    nsenter --target "$pid" --user --mount --preserve-credentials -- sh -c \
+    # Root maps user ids 0-65535 to themselves: root stays root, and a test can still run as
+    # nobody (util-linux's --map-users goes through newuidmap, which refuses such a map). Any
+    # other user may map only itself: to the namespace's root, who may mount its binfmt_misc.
+    # Wine runs there as that root, writing through read-only files as root does; the run that
+    # needs a user without that right runs outside the namespace (see scripts/test.sh).
+    local map=--map-root-user pid i
+    [ "$(id -u)" -ne 0 ] || map=""
+    unshare --user $map --mount --propagation private sleep infinity </dev/null >/dev/null &
+    pid=$!
+    # unshare becomes sleep once the namespace is made (and, without root, its map written).
+    for i in $(seq 1000); do
+        [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = sleep ] && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.01
+    done
+    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" != sleep ]; then
+        echo "wine_namespace_start: waited 10 s for unshare to make a user + mount namespace" >&2
+        kill "$pid" 2>/dev/null
+        return 1
+    fi
+    if [ -z "$map" ]; then
+        echo '0 0 65536' >"/proc/$pid/uid_map"
+        echo '0 0 65536' >"/proc/$pid/gid_map"
+    fi
+    if ! nsenter --target "$pid" --user --mount --preserve-credentials -- sh -c \
         'mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc &&
          printf %s "$1" >/proc/sys/fs/binfmt_misc/register' sh \
-        ":nimbrel-i386:M::$NIMBREL_I386_MAGIC:$NIMBREL_I386_MASK:$(command -v qemu-i386):FP" >&2
+        ":nimbrel-i386:M::$NIMBREL_I386_MAGIC:$NIMBREL_I386_MASK:$(command -v qemu-i386):FP" >&2; then
+        echo "wine_namespace_start: no qemu-i386 handler in the namespace's own binfmt_misc" >&2
+        kill "$pid"
+        return 1
+    fi
     echo "$pid"
 }
 
 # Writes this run's commands: wine-enter runs a command inside the run's namespace, if it has
-# one (as root, who alone may enter it; in the current folder, which entering would reset);
-# wine and wineserver run the given programs through it. Scripts, not links: the loader finds
-# its preloader by the name it was started under.
+# one (the user who made it may enter it, root or not; in the current folder, which entering
+# would reset); wine and wineserver run the given programs through it. Scripts, not links: the
+# loader finds its preloader by the name it was started under.
 wine_commands() {
     local bin="$NIMBREL_WINE_DIR/bin" enter=""
     mkdir -p "$bin"
@@ -52,6 +73,9 @@ wine_env_start() {
     export WINEDEBUG=-all
     # No Mono or Gecko installer dialogs in a fresh prefix.
     export WINEDLLOVERRIDES="mscoree=;mshtml="
+    # Wine names Linux files in the locale's character set: without UTF-8 (a login shell with no
+    # LANG, say) a folder with a non-ANSI name cannot be made. Wine takes C.UTF-8 for en-US.
+    [ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
     NIMBREL_WINE_DIR=$(mktemp -d /tmp/nimbrel-wine.XXXXXX)
     export NIMBREL_WINE_DIR
     export WINEPREFIX="$NIMBREL_WINE_DIR/prefix"
@@ -62,13 +86,13 @@ wine_env_start() {
     NIMBREL_WINE_BITS=$(nimbrel_wine_bits)
     export NIMBREL_WINE_BITS
     NIMBREL_WINE_PATH=$PATH
-    NIMBREL_WINE_NS_PID=""
+    NIMBREL_WINE_NS_PID="" NIMBREL_XVFB_PID=""
     unset WINELOADER WINESERVER
     local wine=/usr/bin/wine wineserver=/usr/bin/wineserver how=natively
     if [ "$NIMBREL_WINE_BUILD" = i686 ]; then
         export WINEARCH=win32
         if [ "$NIMBREL_WINE_BITS" = 64 ]; then
-            NIMBREL_WINE_NS_PID=$(wine_namespace_start)
+            NIMBREL_WINE_NS_PID=$(wine_namespace_start) || { wine_env_stop; return 1; }
             how="emulated by qemu-i386"
         fi
     else
@@ -80,7 +104,7 @@ wine_env_start() {
     # wow64: the shipped i686 file in a 64-bit prefix beside x86-64 programs, as on 64-bit
     # Windows; the 64-bit loader hands it to the 32-bit one, emulated where no 32-bit code runs.
     if [ "$NIMBREL_WINE_BUILD" = wow64 ] && [ "$NIMBREL_WINE_BITS" = 64 ]; then
-        NIMBREL_WINE_NS_PID=$(wine_namespace_start)
+        NIMBREL_WINE_NS_PID=$(wine_namespace_start) || { wine_env_stop; return 1; }
         how="its 32-bit programs emulated by qemu-i386"
     fi
     wine_commands "$wine" "$wineserver"

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Runs a Windows test program as an unprivileged user, in a Wine prefix of that user's own.
 # Root writes through read-only files (Wine maps the attribute to the Unix mode), so what a
-# read-only file refuses on Windows only shows here. Without root, this is the ordinary run.
+# read-only file refuses on Windows only shows here. Where Wine already runs as a user other
+# than root, this is the ordinary run.
 # Usage: wine-unprivileged-run.sh PROGRAM [ARGUMENTS...]
 set -u
 here=$(dirname "$0")
-if [ "$(id -u)" -ne 0 ]; then
-    exec "$here/wine-run.sh" "$@"
-fi
 if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
     echo "wine-unprivileged-run.sh: start the Wine environment first (scripts/test.sh does)" >&2
+    exit 2
+fi
+# Asked where Wine runs: a namespace that maps this user to its root makes Wine root there.
+if [ "$(wine-enter id -u)" -ne 0 ]; then
+    exec "$here/wine-run.sh" "$@"
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "wine-unprivileged-run.sh: Wine runs as root in this run's namespace, and only root" \
+        "may switch to another user; run it where no namespace maps you to root" >&2
     exit 2
 fi
 user=nobody

@@ -145,7 +145,8 @@ void KillProcessesNamed(const std::wstring& imageName) {
         HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
         if (!process) continue;
         ::TerminateProcess(process, 99);
-        ::WaitForSingleObject(process, 2000);
+        WaitUntil(Utf8(imageName) + " " + std::to_string(id) + " to end once terminated", 2000,
+                  [&] { return ::WaitForSingleObject(process, 0) != WAIT_TIMEOUT; });
         ::CloseHandle(process);
     }
 }
@@ -213,7 +214,7 @@ Launcher::~Launcher() {
     if (!process_) return;
     if (Running()) {
         ::TerminateProcess(process_, 98);
-        ::WaitForSingleObject(process_, 5000);
+        WaitUntil("Nimbrel.exe to end once terminated", 5000, [&] { return !Running(); });
     }
     ::CloseHandle(process_);
 }

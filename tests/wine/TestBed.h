@@ -281,7 +281,8 @@ public:
         if (UnderWine()) {
             const std::wstring beside = folder_.substr(0, folder_.rfind(L'\\'));
             if (wine::RunUnixShell(
-                    beside, "mount -t tmpfs -o size=64k nimbrel-full " + wine::UnixPathOf(folder_)))
+                    beside, "mount -t tmpfs -o size=64k nimbrel-full " + wine::UnixPathOf(folder_),
+                    /*mayFail=*/true))
                 mounted_ = true;
             else
                 why_ = "mounting a small file system here takes root, which this run lacks";

@@ -40,8 +40,10 @@ inline std::string UnixPathOf(const std::wstring& path) {
     return result;
 }
 
-// Starts a Linux program, e.g. "Z:\\bin\\ln -s A B"; true when it started. Its process handle
-// does not tell when it ends, so callers wait for its effect.
+// Starts a Linux program, e.g. "Z:\\bin\\ln -s A B"; true when it started. Wine runs it outside
+// any Windows process: CreateProcessW succeeds without handles for it, leaving values in them
+// that may name this program's own handles (closing them once closed its standard output). So
+// nothing is closed, and callers wait for the program's effect.
 inline bool StartUnixProgram(const std::string& commandLine) {
     const int size = ::MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(),
                                            static_cast<int>(commandLine.size()), nullptr, 0);
@@ -51,26 +53,32 @@ inline bool StartUnixProgram(const std::string& commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &started))
-        return false;
-    ::CloseHandle(started.hThread);
-    ::CloseHandle(started.hProcess);
-    return true;
+    return ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &started) != FALSE;
 }
 
-// Runs a shell command line on the Linux side and waits (up to 5 s) until it has succeeded;
-// false when it failed or did not finish. It leaves a mark beside folder to say it is done.
-inline bool RunUnixShell(const std::wstring& folder, const std::string& command) {
-    const std::wstring done = folder + L".done";
+// Runs a shell command line on the Linux side and waits (up to 5 s) until it has ended; true
+// when it succeeded. A command that fails fails the test, naming it, unless mayFail (for what
+// this run may lack, such as root): then the result says so. It leaves a mark beside folder.
+inline bool RunUnixShell(const std::wstring& folder, const std::string& command,
+                         bool mayFail = false) {
+    const std::wstring done = folder + L".done", failed = folder + L".failed";
+    const auto exists = [](const std::wstring& path) {
+        return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
     ::DeleteFileW(done.c_str());
-    const std::string script = command + " && touch " + UnixPathOf(folder) + ".done";
-    const bool ran = StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"") &&
-                     WaitUntil("the Linux command " + command, 5000, [&] {
-                         return ::GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES;
-                     });
+    ::DeleteFileW(failed.c_str());
+    const std::string mark = UnixPathOf(folder);
+    const std::string script =
+        "if " + command + "; then touch " + mark + ".done; else touch " + mark + ".failed; fi";
+    const bool ended = StartUnixProgram("Z:\\bin\\sh -c \"" + script + "\"") &&
+                       WaitUntil("the Linux command " + command + " to end", 5000,
+                                 [&] { return exists(done) || exists(failed); });
+    const bool succeeded = exists(done);
+    if (ended && !succeeded && !mayFail) ADD_FAILURE() << "the Linux command failed: " << command;
     ::DeleteFileW(done.c_str());
-    return ran;
+    ::DeleteFileW(failed.c_str());
+    return succeeded;
 }
 
 }  // namespace wine
