@@ -15,8 +15,8 @@
 // folders with a stand-in Steam.exe, the program's windows and boxes, and its processes.
 namespace e2e {
 
-std::string Utf8(const std::wstring& text);
-std::wstring Widen(const std::string& utf8);
+inline std::string Utf8(const std::wstring& text) { return testbed::Narrow(text); }
+using testbed::Widen;
 std::string ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // The Nimbrel.exe under test: the tree's own, or the one the NIMBREL_EXE variable names.
