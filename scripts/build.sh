@@ -29,8 +29,9 @@ build_tree build/win32 i686
 if [ "$(nimbrel_wine_bits)" = 64 ] || [ "$all_windows" = yes ]; then
     build_tree build/win64 x86_64
 else
-    # The wow64 run's end-to-end program and its x86-64 stand-in, which drive the i686 file.
-    build_tree build/win64 x86_64 --target nimbrel_e2e_tests
+    # The wow64 run's end-to-end program and its x86-64 stand-in, which drive the i686 file, and
+    # the stand-in test program the Windows job's script is checked with.
+    build_tree build/win64 x86_64 --target nimbrel_e2e_tests nimbrel_standin_tests
 fi
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/native -j "$jobs"

@@ -10,11 +10,12 @@ scripts/build.sh --tests
 status=0
 rm -rf build/logs
 mkdir -p build/logs
-# ctest in a tree, its log kept under a name of its own for the figures and the count below.
+# ctest in a tree, its log kept under a name of its own for the figures and the counts below.
+# Entries that name no TIMEOUT of their own get the one given here (ctest gives them no limit).
 run_ctest() {
-    local name=$1 tree=$2
-    shift 2
-    ctest --test-dir "$tree" --output-on-failure "$@" || status=1
+    local name=$1 tree=$2 timeout=$3
+    shift 3
+    ctest --test-dir "$tree" --output-on-failure --timeout "$timeout" "$@" || status=1
     cp "$tree/Testing/Temporary/LastTest.log" "build/logs/$name.log" 2>/dev/null || true
 }
 
@@ -41,19 +42,19 @@ else
 fi
 
 echo "== native unit tests"
-run_ctest native build/native
+run_ctest native build/native 300
 
 echo "== native unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build/native-asan -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" >/dev/null
 cmake --build build/native-asan -j "$(nproc)" >/dev/null
-run_ctest native-asan build/native-asan
+run_ctest native-asan build/native-asan 300
 
 echo "== fuzzing the rewrite against its oracle (30 s smoke)"
 scripts/fuzz.sh 30 || status=1
 
 echo "== the built Nimbrel.exe, read back"
-run_ctest exe build/win32 -LE wine
+run_ctest exe build/win32 600 -LE wine
 
 # The Windows suites of one build in a Wine session of their own; the arguments select the
 # tests (ctest -L/-LE). The i686 session also takes the README's picture afresh, of the file
@@ -62,9 +63,9 @@ wine_suites() {
     local build=$1
     shift
     wine_env_start "$build"
-    # Each entry names its own TIMEOUT, a few times its usual length; --timeout bounds any
-    # entry added without one (ctest gives it no limit otherwise), above the longest named.
-    run_ctest "wine-$build" "$(nimbrel_tree "$build")" --timeout 900 "$@"
+    # Each entry names its own TIMEOUT, a few times its usual length; one added without gets
+    # more than the longest named.
+    run_ctest "wine-$build" "$(nimbrel_tree "$build")" 900 "$@"
     if [ "$build" = i686 ]; then scripts/screenshot.sh build/nimbrel.png || status=1; fi
     wine_env_stop
 }
@@ -96,4 +97,12 @@ for log in build/logs/*.log; do
     failed=$((failed + $(grep -c '^Test Failed' "$log" || true)))
 done
 echo "ctest: $passed passed, $failed failed"
+
+# The cases themselves, from each test program's last line, and every case that skipped with its
+# reason: a skip allowed where a case cannot be staged here still shows. Wine's programs end
+# their lines with CR LF.
+cat build/logs/*.log | tr -d '\r' >build/logs/cases.txt
+grep '^SKIPPED ' build/logs/cases.txt || true
+{ grep -E '^[a-z0-9]+: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' build/logs/cases.txt || true; } |
+    awk '{p += $2; f += $4; s += $6} END {printf "cases: %d passed, %d failed, %d skipped\n", p, f, s}'
 exit $status

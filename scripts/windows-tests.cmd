@@ -7,7 +7,11 @@ rem   x86-64  the x86-64 build of the same sources
 rem   wow64   the shipped i686 file driven by the x86-64 end-to-end program beside the x86-64
 rem           stand-in: 64-bit Windows with a 64-bit Steam, as most users run it
 rem Each suite's result line names the desktop (locale, ANSI code page, Windows version), the
-rem processor and the build, as the Wine lines do. Exits with 1 when a suite failed.
+rem processor and the build, as the Wine lines do. Exits with 1 when a suite failed: any exit
+rem code but 0 fails it, a crash's negative one (0xC0000005 is -1073741819) too, and the test
+rem programs themselves exit non-zero when no case ran or a case skipped that
+rem NIMBREL_ALLOWED_SKIPS does not allow. Where GITHUB_STEP_SUMMARY names a file, each suite
+rem adds a row of its counts to a table there.
 setlocal EnableExtensions EnableDelayedExpansion
 for %%r in ("%~dp0..") do set "root=%%~fr"
 set "NIMBREL_FIXTURES=%root%\tests\data\loginusers"
@@ -28,7 +32,14 @@ rem A 32-bit cmd (WoW64, x86 emulation) names the processor of its own kind: the
 set "processor=%PROCESSOR_ARCHITECTURE%"
 if defined PROCESSOR_ARCHITEW6432 set "processor=%PROCESSOR_ARCHITEW6432%"
 set "desktop=%locale%,cp%acp%,win%windows%,%processor%"
-echo Windows suites on %desktop%: %runs%
+echo Windows suites on %desktop%: %runs%, skips allowed: "%NIMBREL_ALLOWED_SKIPS%"
+set "NIMBREL_COUNTS=%TEMP%\nimbrel-counts-%RANDOM%.txt"
+if defined GITHUB_STEP_SUMMARY (
+    echo ### Windows suites on %desktop%>>"%GITHUB_STEP_SUMMARY%"
+    echo.>>"%GITHUB_STEP_SUMMARY%"
+    echo ^| suite ^| build ^| cases ^| result ^|>>"%GITHUB_STEP_SUMMARY%"
+    echo ^|---^|---^|---^|---^|>>"%GITHUB_STEP_SUMMARY%"
+)
 
 set failed=0
 for %%r in (%runs%) do (
@@ -62,21 +73,20 @@ for %%f in ("%program%" "%NIMBREL_EXE%" "%NIMBREL_FAKE_STEAM%") do (
         exit /b
     )
 )
-rem Windows on ARM64 runs x86-64 programs only from Windows 11 on: elsewhere they are named
-rem skipped. On any other processor they must run.
-if "%processor%"=="ARM64" if not "%2"=="win32" (
-    "%program%" --gtest_list_tests >nul 2>&1
-    if errorlevel 1 (
-        echo %line%: skipped, this Windows does not run x86-64 programs
-        exit /b
-    )
-)
+rem A program that will not start fails too: Windows 11 on ARM64 runs x86-64 programs.
 echo == %line%
+set "counts=no count: the program ended before its last line"
+del "%NIMBREL_COUNTS%" 2>nul
 "%program%"
-if errorlevel 1 (
-    echo %line%: FAILED, exit code !errorlevel!
+set "code=!errorlevel!"
+if exist "%NIMBREL_COUNTS%" set /p counts=<"%NIMBREL_COUNTS%"
+del "%NIMBREL_COUNTS%" 2>nul
+if not "!code!"=="0" (
+    set "result=FAILED, exit code !code!"
     set failed=1
 ) else (
-    echo %line%: passed
+    set "result=passed"
 )
+echo %line%: !result!
+if defined GITHUB_STEP_SUMMARY echo ^| %1 ^| %3 ^| !counts! ^| !result! ^|>>"%GITHUB_STEP_SUMMARY%"
 exit /b

@@ -62,8 +62,14 @@ std::wstring NimbrelExe() { return testbed::TreeFile(L"NIMBREL_EXE", NIMBREL_EXE
 std::wstring FakeSteamExe() { return testbed::TreeFile(L"NIMBREL_FAKE_STEAM", NIMBREL_FAKE_STEAM); }
 
 std::string Fixture(const char* name) {
-    return ReadBytes(testbed::TreeFile(L"NIMBREL_FIXTURES", NIMBREL_FIXTURES) + L"\\" +
-                     Widen(name));
+    const std::string bytes =
+        ReadBytes(testbed::TreeFile(L"NIMBREL_FIXTURES", NIMBREL_FIXTURES) + L"\\" + Widen(name));
+    EXPECT_FALSE(bytes.empty()) << "no sample " << name;
+    // Every sample is LF only, as Steam writes the file. A CR comes from a checkout that converts
+    // line ends (core.autocrlf on a Windows runner): the LF cases would then test CR LF unseen.
+    EXPECT_EQ(bytes.find('\r'), std::string::npos)
+        << "the checkout changed line ends: " << name << " holds a CR";
+    return bytes;
 }
 
 FILETIME LastWriteTime(const std::wstring& path) {

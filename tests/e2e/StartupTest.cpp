@@ -1,5 +1,6 @@
 // The start-up under Wine: file checks, their boxes, and the rewrite of loginusers.vdf.
 #include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
 
 #include <algorithm>
 
@@ -35,6 +36,16 @@ std::string WithAccounts(int count) {
     return text + sample.substr(last);
 }
 
+// The sample's LF line ends turned to CR LF.
+std::string CrLf(const std::string& lf) {
+    std::string crlf;
+    for (char c : lf) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    return crlf;
+}
+
 class Startup : public EndToEnd {};
 
 }  // namespace
@@ -65,17 +76,24 @@ TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
 
 TEST_F(Startup, KeepsCrLfLineEndsAndDoesNotGrow) {
     SteamFolder steam(L"Steam-crlf");
-    std::string crlf;  // derived from a real LF file
-    for (char c : Fixture("sample-steambackup.vdf")) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
-    }
+    const std::string crlf = CrLf(Fixture("sample-steambackup.vdf"));  // from a real LF file
     steam.WriteLoginUsers(crlf);
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
     const std::string after = steam.ReadLoginUsers();
     EXPECT_EQ(after.size(), crlf.size());
     EXPECT_EQ(after, Offline(crlf));
+}
+
+TEST(Samples, OnesWhoseLineEndsTheCheckoutTurnedToCrLfAreCaught) {
+    SteamFolder checkout(L"Samples-crlf", /*withSteam=*/false);
+    WriteBytes(checkout.Path() + L"\\sample-steambackup.vdf",
+               CrLf(Fixture("sample-steambackup.vdf")));
+    const wchar_t* was = ::_wgetenv(L"NIMBREL_FIXTURES");
+    const std::wstring restore = L"NIMBREL_FIXTURES=" + std::wstring(was ? was : L"");
+    ::_wputenv((L"NIMBREL_FIXTURES=" + checkout.Path()).c_str());
+    EXPECT_NONFATAL_FAILURE(Fixture("sample-steambackup.vdf"), "the checkout changed line ends");
+    ::_wputenv(restore.c_str());
 }
 
 TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {

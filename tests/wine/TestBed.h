@@ -20,12 +20,13 @@
 
 namespace testbed {
 
-inline std::string Narrow(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
+// In UTF-8, or in another code page; lost, if given, says whether a character had no spelling.
+inline std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8, BOOL* lost = nullptr) {
+    const int size = ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, lost);
     std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
-                          nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
+                          size, nullptr, nullptr);
     return out;
 }
 
@@ -71,40 +72,52 @@ inline std::string NoDesktop() {
     return {};
 }
 
-// Why no window of this program can take the foreground here, or "" when one can. A window of
-// its own is brought forward; where the foreground lock refuses, once more after an empty mouse
-// event, since the program that sent the last input may take the foreground. Asked afresh by
-// each case that needs it: another program's input takes that right away again.
-inline std::string NoForeground() {
-    if (std::string why = NoDesktop(); !why.empty()) return why;
-    HWND probe = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"Nimbrel foreground probe",
-                                   WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr, nullptr,
-                                   ::GetModuleHandleW(nullptr), nullptr);
-    if (!probe) return "no window can be made here: error " + std::to_string(::GetLastError());
-    const auto forward = [&] {  // up to a second: no failure of its own when it runs out
-        ::SetForegroundWindow(probe);
-        for (int tries = 0; tries < 100 && ::GetForegroundWindow() != probe; ++tries) ::Sleep(10);
-        return ::GetForegroundWindow() == probe;
-    };
-    bool taken = forward();
-    if (!taken) {
+// A window of this program, brought to the foreground for the case that makes it and kept there
+// until that case ends: while the foreground is this program's, the programs it starts may take
+// it too. WhyNot() is "" when it holds the foreground, else why not. Where the foreground lock
+// refuses, it tries once more after an empty mouse event, since the program that sent the last
+// input may take the foreground. Made afresh by each case that needs it: another program's input
+// takes the foreground right away again.
+class ForegroundWindow {
+public:
+    ForegroundWindow() : why_(NoDesktop()) {
+        if (!why_.empty()) return;
+        window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW, L"STATIC", L"Nimbrel foreground probe",
+                                    WS_POPUP | WS_VISIBLE, 0, 0, 40, 40, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+        if (!window_) {
+            why_ = "no window can be made here: error " + std::to_string(::GetLastError());
+            return;
+        }
+        const auto forward = [&] {  // up to a second: no failure of its own when it runs out
+            ::SetForegroundWindow(window_);
+            for (int tries = 0; tries < 100 && ::GetForegroundWindow() != window_; ++tries)
+                ::Sleep(10);
+            return ::GetForegroundWindow() == window_;
+        };
+        if (forward()) return;
         INPUT nothing{};
         nothing.type = INPUT_MOUSE;
         nothing.mi.dwFlags = MOUSEEVENTF_MOVE;
         ::SendInput(1, &nothing, sizeof nothing);
-        taken = forward();
-    }
-    std::string why;
-    if (!taken) {
+        if (forward()) return;
         wchar_t title[128] = {};
         HWND holder = ::GetForegroundWindow();
         if (holder) ::GetWindowTextW(holder, title, 128);
-        why = "no window of this program can take the foreground here: it stays with " +
-              (holder ? "\"" + Narrow(title) + "\"" : std::string("no window"));
+        why_ = "no window of this program can take the foreground here: it stays with " +
+               (holder ? "\"" + Narrow(title) + "\"" : std::string("no window"));
     }
-    ::DestroyWindow(probe);
-    return why;
-}
+    ~ForegroundWindow() {
+        if (window_) ::DestroyWindow(window_);
+    }
+    ForegroundWindow(const ForegroundWindow&) = delete;
+    ForegroundWindow& operator=(const ForegroundWindow&) = delete;
+    const std::string& WhyNot() const { return why_; }
+
+private:
+    std::string why_;
+    HWND window_ = nullptr;
+};
 
 // A drive letter that maps to folder while the object lives, for this program and those it
 // starts afterwards; Made() says whether it does. Windows: DefineDosDeviceW, as subst makes one,
@@ -140,10 +153,13 @@ public:
             wine::WaitUntil("the drive link " + link_, 5000, [&] { return Made(); });
     }
     ~DriveLink() {
-        if (defined_)
-            ::DefineDosDeviceW(
-                DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE | DDD_NO_BROADCAST_SYSTEM,
-                device_.c_str(), folder_.c_str());
+        // A letter left behind would make the next run's case fail far from here.
+        if (defined_ && (!::DefineDosDeviceW(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE |
+                                                 DDD_NO_BROADCAST_SYSTEM,
+                                             device_.c_str(), folder_.c_str()) ||
+                         Made()))
+            ADD_FAILURE() << "drive " << Narrow(device_) << " stays defined: error "
+                          << ::GetLastError();
         if (!link_.empty() && wine::StartUnixProgram("Z:\\bin\\rm -f " + link_))
             wine::WaitUntil("the drive link to go", 5000, [&] { return !Made(); });
     }
@@ -215,8 +231,19 @@ private:
     PACL old_ = nullptr;  // the access list before, inside original_; set once the entry is in
 };
 
-// Runs diskpart with the script (ASCII lines) as an administrator may, for up to two minutes;
-// true when it succeeded. output gets the end of what it said.
+// A path as a diskpart script names it: diskpart reads its script in the OEM code page, so a
+// path that code page cannot spell (a %TEMP% under a user name in another script) is given by
+// its short name, which is ASCII.
+inline std::string ForDiskpart(const std::wstring& path) {
+    BOOL lost = FALSE;
+    std::string oem = Narrow(path, CP_OEMCP, &lost);
+    wchar_t shortPath[MAX_PATH];
+    const DWORD size = lost ? ::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH) : 0;
+    return size && size < MAX_PATH ? Narrow(std::wstring(shortPath, size), CP_OEMCP) : oem;
+}
+
+// Runs diskpart with the script (OEM code page lines) as an administrator may, for up to two
+// minutes; true when it succeeded. output gets the end of what it said.
 inline bool RunDiskpart(const std::wstring& scratch, const std::string& script,
                         std::string& output) {
     const std::wstring scriptFile = scratch + L".diskpart.txt", log = scratch + L".diskpart.log";
@@ -294,13 +321,13 @@ public:
         }
         Detach();  // a run that was killed may have left its disk attached
         std::string said;
-        const std::string disk = Narrow(disk_);
+        const std::string mount = ForDiskpart(folder_), disk = mount + ".vhd";
         if (!RunDiskpart(folder_,
                          "create vdisk file=\"" + disk + "\" maximum=3 type=fixed\r\n" +
                              "select vdisk file=\"" + disk + "\"\r\nattach vdisk\r\n" +
                              "create partition primary\r\n" +
                              "format fs=fat quick label=NIMBRELFULL\r\n" + "assign mount=\"" +
-                             Narrow(folder_) + "\"\r\n",
+                             mount + "\"\r\n",
                          said)) {
             why_ = "diskpart made no small volume here: " + said;
             Detach();
@@ -348,7 +375,7 @@ private:
         ::DeleteVolumeMountPointW((folder_ + L"\\").c_str());
         if (::GetFileAttributesW(disk_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
         std::string said;
-        RunDiskpart(folder_, "select vdisk file=\"" + Narrow(disk_) + "\"\r\ndetach vdisk\r\n",
+        RunDiskpart(folder_, "select vdisk file=\"" + ForDiskpart(disk_) + "\"\r\ndetach vdisk\r\n",
                     said);
         ::DeleteFileW(disk_.c_str());
     }
@@ -364,8 +391,10 @@ private:
     if (const std::string why = ::testbed::NoDesktop(); !why.empty()) { \
         GTEST_SKIP() << why;                                            \
     }
-// Skips the case, naming why, where no window of this program can take the foreground.
-#define NIMBREL_SKIP_WITHOUT_FOREGROUND()                                  \
-    if (const std::string why = ::testbed::NoForeground(); !why.empty()) { \
-        GTEST_SKIP() << why;                                               \
+// Skips the case, naming why, where no window of this program can take the foreground; else
+// the case holds it through a window of its own until it ends.
+#define NIMBREL_SKIP_WITHOUT_FOREGROUND()                \
+    const ::testbed::ForegroundWindow nimbrelForeground; \
+    if (!nimbrelForeground.WhyNot().empty()) {           \
+        GTEST_SKIP() << nimbrelForeground.WhyNot();      \
     }
