@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
@@ -20,10 +21,10 @@
 
 namespace testbed {
 
-// In UTF-8, or in another code page; lost, if given, says whether a character had no spelling.
-inline std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8, BOOL* lost = nullptr) {
+// In UTF-8, or in another code page.
+inline std::string Narrow(const std::wstring& text, UINT codePage = CP_UTF8) {
     const int size = ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, lost);
+                                           nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(size), '\0');
     ::WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), out.data(),
                           size, nullptr, nullptr);
@@ -231,15 +232,15 @@ private:
     PACL old_ = nullptr;  // the access list before, inside original_; set once the entry is in
 };
 
-// A path as a diskpart script names it: diskpart reads its script in the OEM code page, so a
-// path that code page cannot spell (a %TEMP% under a user name in another script) is given by
-// its short name, which is ASCII.
+// A path as a diskpart script names it. diskpart reads its script in the OEM code page, as
+// console programs read text: a path with other than ASCII in it (a %TEMP% under a user name in
+// another script) is given by its short name, which is ASCII where the volume keeps short
+// names, and in that code page where it does not.
 inline std::string ForDiskpart(const std::wstring& path) {
-    BOOL lost = FALSE;
-    std::string oem = Narrow(path, CP_OEMCP, &lost);
     wchar_t shortPath[MAX_PATH];
-    const DWORD size = lost ? ::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH) : 0;
-    return size && size < MAX_PATH ? Narrow(std::wstring(shortPath, size), CP_OEMCP) : oem;
+    const bool ascii = std::all_of(path.begin(), path.end(), [](wchar_t c) { return c < 0x80; });
+    const DWORD size = ascii ? 0 : ::GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    return Narrow(size && size < MAX_PATH ? std::wstring(shortPath, size) : path, CP_OEMCP);
 }
 
 // Runs diskpart with the script (OEM code page lines) as an administrator may, for up to two
