@@ -3,7 +3,7 @@
 # prints its SHA-256. The build and the archive are reproducible: one commit, one hash.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh run
 scripts/build.sh >/dev/null
 mkdir -p dist
 /usr/bin/python3 - <<'PY'

