@@ -56,6 +56,11 @@ scripts/fuzz.sh 30 || status=1
 echo "== the built Nimbrel.exe, read back"
 run_ctest exe build/win32 -LE wine
 
+# The release of the file just read back, signed with a throwaway key and unsigned, made in a
+# scratch folder (dist/ is left as it was), and the tag check of scripts/version.sh.
+echo "== the release files (scripts/package.sh --exe, scripts/version.sh)"
+tests/resources/check_release.sh build/win32/Nimbrel.exe || status=1
+
 # The Windows suites of one build in a Wine session of their own; the arguments select the
 # tests (ctest -L/-LE). The i686 session also takes the README's picture afresh, of the file
 # users get (docs/nimbrel.png is refreshed with scripts/screenshot.sh).
