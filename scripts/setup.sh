@@ -54,14 +54,15 @@ apt_update() {
 # offers the same versions for both. Packages wanted from SUITE keep it, named one by one.
 point_release=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 apt_install() {
-    local suite="" package retry=()
+    local suite="" package retry=() status=0
     if [ "$1" = -t ]; then
         suite=$2
         shift 2
     fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-        ${suite:+-t "$suite"} "$@" && return 0
-    [ "$refresh" = failed ] && [ -n "$point_release" ] || return 1
+        ${suite:+-t "$suite"} "$@" || status=$?
+    [ $status -eq 0 ] && return 0
+    [ "$refresh" = failed ] && [ -n "$point_release" ] || return $status
     for package in "$@"; do retry+=("$package${suite:+/$suite}"); done
     echo "The install failed on the lists of a failed refresh; trying once more with $point_release as the target" >&3
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
