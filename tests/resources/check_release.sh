@@ -14,16 +14,12 @@ fail() {
 }
 # step WHAT COMMAND...: a failing COMMAND shows its output and fails with WHAT went wrong.
 step() {
-    local what=$1
-    shift
-    "$@" >"$scratch/log" 2>&1 || { cat "$scratch/log" >&2; fail "$what"; }
+    "${@:2}" >"$scratch/log" 2>&1 || { cat "$scratch/log" >&2; fail "$1"; }
 }
-same() { cmp -s "$1" "$2"; }
-# The member NAME of the archive ZIP, as a file of its own.
-member() {
-    /usr/bin/python3 -c 'import sys, zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))' \
-        "$1" "$2" >"$scratch/member"
-    echo "$scratch/member"
+# The Nimbrel.exe in an archive, taken out into a folder of its own.
+unzipped() {
+    local folder
+    folder=$(mktemp -d "$scratch/zip.XXXXXX") && /usr/bin/python3 -m zipfile -e "$1" "$folder" && echo "$folder/Nimbrel.exe"
 }
 version=$(scripts/version.sh)
 zip=Nimbrel-$version-win32.zip
@@ -45,8 +41,8 @@ step "the release's Nimbrel.exe does not verify against the certificate it was s
     osslsigncode verify -CAfile "$scratch/cert.pem" -in "$signed"
 step "osslsigncode could not remove the signature" \
     osslsigncode remove-signature -in "$signed" -out "$scratch/removed.exe"
-same "$scratch/removed.exe" "$tested" || fail "Nimbrel.exe, its signature removed, is not the tested file"
-same "$(member "$scratch/signed/$zip" Nimbrel.exe)" "$signed" || fail "$zip holds another Nimbrel.exe"
+cmp -s "$scratch/removed.exe" "$tested" || fail "Nimbrel.exe, its signature removed, is not the tested file"
+cmp -s "$(unzipped "$scratch/signed/$zip")" "$signed" || fail "$zip holds another Nimbrel.exe"
 (cd "$scratch/signed" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS fails beside the files"
 named=$(cut -c67- "$scratch/signed/SHA256SUMS" | sort | xargs)
 [ "$named" = "$(cd "$scratch/signed" && ls | grep -vx SHA256SUMS | sort | xargs)" ] ||
@@ -62,23 +58,20 @@ for run in 1 2; do
     step "package.sh failed unsigned" env NIMBREL_DIST="$scratch/unsigned$run" NIMBREL_SIGN_PFX= \
         scripts/package.sh --exe "$tested"
 done
-same "$scratch/unsigned1/$zip" "$scratch/unsigned2/$zip" || fail "two unsigned runs gave different archives"
-same "$(member "$scratch/unsigned1/$zip" Nimbrel.exe)" "$tested" || fail "the unsigned $zip holds another Nimbrel.exe"
-same "$scratch/unsigned1/Nimbrel.exe" "$tested" || fail "the unsigned release's Nimbrel.exe is not the tested one"
+cmp -s "$scratch/unsigned1/$zip" "$scratch/unsigned2/$zip" || fail "two unsigned runs gave different archives"
+cmp -s "$(unzipped "$scratch/unsigned1/$zip")" "$tested" || fail "the unsigned $zip holds another Nimbrel.exe"
+cmp -s "$scratch/unsigned1/Nimbrel.exe" "$tested" || fail "the unsigned release's Nimbrel.exe is not the tested one"
 
-# The version's tag, and the next one, refused with both versions named; the derivation on rows
-# of a scratch tree of its own.
+# The version's tag, and the next one, refused naming both; the derivation, in a scratch tree.
 other=v${version%.*}.$((${version##*.} + 1))
 scripts/version.sh check "v$version" || fail "version.sh check refuses v$version, the tag of its own version"
 ! scripts/version.sh check "$other" 2>"$scratch/log" || fail "version.sh check accepts $other for $version"
 grep -qF "$other does not match the version $version" "$scratch/log" || fail "the refusal does not name both"
 step "CHANGELOG.md has no notes for $version" scripts/version.sh notes
-mkdir -p "$scratch/tree/scripts" "$scratch/tree/src/app"
-cp scripts/version.sh "$scratch/tree/scripts/"
+install -D scripts/version.sh "$scratch/tree/scripts/version.sh" && mkdir -p "$scratch/tree/src/app"
 for row in "1, 2, 3, 0=1.2.3" "1, 0, 0, 0=1.0" "0, 10, 0, 1=0.10.0.1"; do
     echo "#define NIMBREL_VERSION_BINARY ${row%=*}" >"$scratch/tree/src/app/Version.h"
-    read=$("$scratch/tree/scripts/version.sh")
-    [ "$read" = "${row#*=}" ] || fail "version.sh reads ${row%=*} as $read, not ${row#*=}"
+    [ "$("$scratch/tree/scripts/version.sh")" = "${row#*=}" ] || fail "version.sh does not read ${row%=*} as ${row#*=}"
 done
 echo "release: signed exe verifies ($sizes), unsigned exe restored byte for byte, zips reproducible," \
     "tag checks (v$version ok, $other refused)"
