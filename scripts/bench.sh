@@ -4,7 +4,7 @@
 # it runs natively, else of the x86-64 one. Figures, no verdicts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 scripts/build.sh --tests
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DNIMBREL_BENCH=ON >/dev/null
 cmake --build build/bench -j "$(nproc)" --target rewrite_bench >/dev/null

