@@ -8,7 +8,7 @@ set -u
 locale=$1 version=$2
 shift 2
 if ! locale -a 2>/dev/null | grep -qix "$(echo "$locale" | sed 's/UTF-8/utf8/I')"; then
-    echo "wine-config-run.sh: the locale $locale is not generated (scripts/setup.sh does it)" >&2
+    echo "wine-config-run.sh: the locale $locale is not generated (scripts/setup.sh test does it)" >&2
     exit 2
 fi
 wine winecfg -v "$version" >/dev/null 2>&1
