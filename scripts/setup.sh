@@ -5,14 +5,16 @@
 #                           since package.sh signs then
 #   scripts/setup.sh test   scripts/test.sh: all of that, and the test libraries, the checkers,
 #                           the sanitizers, the other Wine configurations, the workflow's checker
+#   scripts/setup.sh build  scripts/build.sh --tests --all-windows and the native unit tests
+#                           alone, without Wine: the workflow's build job
 # A tool that cannot be installed fails the role that needs it, named with the end of its
 # installer's output; a role that does not need it never tries, so it cannot fail on it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/wine-bits.sh
 role=${1:-}
-if [ "$role" != run ] && [ "$role" != test ]; then
-    echo "usage: scripts/setup.sh run|test (run: what demo.sh and package.sh need; test: what test.sh needs)" >&2
+if [ "$role" != run ] && [ "$role" != test ] && [ "$role" != build ]; then
+    echo "usage: scripts/setup.sh run|test|build (run: what demo.sh and package.sh need; test: what test.sh needs; build: the test programs' build alone)" >&2
     exit 2
 fi
 sudo=""
@@ -119,7 +121,13 @@ japanese_locale() {
     $sudo locale-gen
 }
 
-# make: cmake's generator, which cmake only recommends. python3 writes package.sh's archive.
+# make: cmake's generator, which cmake only recommends. python3 writes package.sh's archive
+# (and the Windows trees find it for their checks).
+if [ "$role" = build ]; then
+    install_missing "the compilers and test libraries" cmake make g++ libgtest-dev libgmock-dev \
+        g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 python3
+    exit 0
+fi
 install_missing "the i686 build, Wine and Xvfb" cmake make g++-mingw-w64-i686 wine wine32:i386 xvfb python3
 if [ "$(nimbrel_wine_bits)" = 64 ] &&
     ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user 2>/dev/null)" ge 1:10; then
