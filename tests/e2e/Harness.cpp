@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -200,6 +201,18 @@ Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments,
 
 Launcher::~Launcher() {
     if (!process_) return;
+    // After a failure, how the program stood tells a stuck step from a crash or a hand-over.
+    if (::testing::Test::HasFailure()) {
+        DWORD code = 0;
+        ::GetExitCodeProcess(process_, &code);
+        char ended[32];
+        std::snprintf(ended, sizeof ended, "ended with 0x%08lX", static_cast<unsigned long>(code));
+        const std::string state =
+            Running() ? "still ran, captioned \"" + Utf8(Caption()) + "\"" : std::string(ended);
+        std::printf("Nimbrel.exe %lu %s, %.1f s after its start\n",
+                    static_cast<unsigned long>(processId_), state.c_str(),
+                    static_cast<double>(::GetTickCount64() - startedAt_) / 1000.0);
+    }
     if (Running()) {
         ::TerminateProcess(process_, 98);
         WaitUntil("Nimbrel.exe to end once terminated", 5000, [&] { return !Running(); });

@@ -69,7 +69,7 @@ public:
     };
     std::vector<Start> SteamStarts() const;
     // Waits (bounded) until the stand-in has logged at least count starts.
-    std::vector<Start> WaitForSteamStarts(std::size_t count, DWORD timeoutMs = 5000) const;
+    std::vector<Start> WaitForSteamStarts(std::size_t count, DWORD timeoutMs = 10000) const;
     std::vector<std::wstring> Files(const std::wstring& subfolder) const;
 
 private:
