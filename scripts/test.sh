@@ -106,11 +106,11 @@ done
 echo "ctest: $passed passed, $failed failed"
 
 # The cases themselves, from each test program's last line, and every case that skipped with its
-# reason: a skip allowed where a case cannot be staged here still shows. Wine's programs end
-# their lines with CR LF.
-for log in build/logs/*.log; do
-    tr -d '\r' <"$log" | sed -n "s/^SKIPPED /skipped in the $(basename "$log" .log) run: /p"
-done
+# reason and the ctest entry it ran in: a skip allowed where a case cannot be staged here still
+# shows. Wine's programs end their lines with CR LF.
+cat build/logs/*.log | tr -d '\r' | awk '
+    /^[0-9]+\/[0-9]+ Testing: / { entry = $3 }
+    /^SKIPPED / { sub(/^SKIPPED /, ""); print "skipped in " entry ": " $0 }'
 cat build/logs/*.log | tr -d '\r' |
     { grep -E '^[a-z0-9]+: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' || true; } |
     awk '{p += $2; f += $4; s += $6} END {printf "cases: %d passed, %d failed, %d skipped\n", p, f, s}'
