@@ -127,5 +127,5 @@ class NimbrelExe(unittest.TestCase):
 if __name__ == '__main__':
     size, program = os.path.getsize(EXE), program_bytes(pefile.PE(EXE, fast_load=True))
     signed = f', {program} before its signature' if program != size else ''
-    print(f'{os.path.basename(EXE)}: {size} bytes{signed}')
+    print(f'{os.path.basename(EXE)}: {size} bytes{signed}', flush=True)  # before unittest's lines
     unittest.main(verbosity=2)
