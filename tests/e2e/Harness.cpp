@@ -205,13 +205,12 @@ Launcher::~Launcher() {
     if (::testing::Test::HasFailure()) {
         DWORD code = 0;
         ::GetExitCodeProcess(process_, &code);
-        char ended[32];
-        std::snprintf(ended, sizeof ended, "ended with 0x%08lX", static_cast<unsigned long>(code));
-        const std::string state =
-            Running() ? "still ran, captioned \"" + Utf8(Caption()) + "\"" : std::string(ended);
-        std::printf("Nimbrel.exe %lu %s, %.1f s after its start\n",
-                    static_cast<unsigned long>(processId_), state.c_str(),
-                    static_cast<double>(::GetTickCount64() - startedAt_) / 1000.0);
+        std::printf(
+            "Nimbrel.exe %lu, %.1f s after its start: exit code 0x%08lX (0x103: still runs), "
+            "caption \"%s\"\n",
+            static_cast<unsigned long>(processId_),
+            static_cast<double>(::GetTickCount64() - startedAt_) / 1000.0,
+            static_cast<unsigned long>(code), Utf8(Caption()).c_str());
     }
     if (Running()) {
         ::TerminateProcess(process_, 98);
