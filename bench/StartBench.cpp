@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,8 +73,10 @@ int main(int argc, char** argv) {
     }
     for (int round = 0; round < rounds + 1; ++round) {  // the first round only warms up
         for (Candidate& candidate : candidates) {
-            const std::wstring log = candidate.folder + L"\\steam-log.txt";
-            ::DeleteFileW(log.c_str());
+            // The stand-in makes its folder of starts first thing: the moment Steam started.
+            const std::wstring log = candidate.folder + L"\\steam-starts";
+            std::error_code ignored;
+            std::filesystem::remove_all(log, ignored);
             WriteBytes(candidate.folder + L"\\config\\loginusers.vdf", loginUsers, false);
             std::wstring commandLine = L"\"" + candidate.exe + L"\"";
             STARTUPINFOW startup{};

@@ -35,5 +35,5 @@ echo "== Nimbrel.exe ran for $(( (end - start) / 1000000 )) ms"
 echo "== config/loginusers.vdf after"
 cat "$demo/config/loginusers.vdf"
 echo "== Steam.exe starts (process id, command line, working directory)"
-cat "$demo/steam-log.txt" 2>/dev/null || echo "(Steam.exe was not started)"
+cat "$demo"/steam-starts/* 2>/dev/null || echo "(Steam.exe was not started)"
 wine_env_stop

@@ -17,8 +17,10 @@ if [ "$role" != run ] && [ "$role" != test ] && [ "$role" != build ]; then
     echo "usage: scripts/setup.sh run|test|build (run: what demo.sh and package.sh need; test: what test.sh needs; build: the test programs' build alone)" >&2
     exit 2
 fi
+# sudo resets the environment (env_reset): what apt-get must see is handed through env.
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+apt_get() { $sudo env DEBIAN_FRONTEND=noninteractive apt-get "$@"; }
 # Installers write into a log, shown only when they fail; what the set-up says goes to fd 3.
 exec 3>&1
 log=$(mktemp /tmp/nimbrel-setup.XXXXXX)
@@ -44,7 +46,7 @@ refresh=none
 apt_update() {
     [ "$refresh" = none ] || return 0
     refresh=ok
-    $sudo apt-get update -q && return 0
+    apt_get update -q && return 0
     refresh=failed
     echo "apt-get update failed; installing from the package lists there are" >&3
 }
@@ -61,19 +63,18 @@ apt_install() {
         suite=$2
         shift 2
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-        ${suite:+-t "$suite"} "$@" || status=$?
+    apt_get install -y -q --no-install-recommends ${suite:+-t "$suite"} "$@" || status=$?
     [ $status -eq 0 ] && return 0
     [ "$refresh" = failed ] && [ -n "$point_release" ] || return $status
     for package in "$@"; do retry+=("$package${suite:+/$suite}"); done
     echo "The install failed on the lists of a failed refresh; trying once more with $point_release as the target" >&3
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends \
-        -t "$point_release" "${retry[@]}"
+    apt_get install -y -q --no-install-recommends -t "$point_release" "${retry[@]}"
 }
 
-# Wine's 32-bit half comes from the i386 architecture, which a fresh machine does not have.
+# Wine's 32-bit half comes from the i386 architecture, which a fresh machine does not have: added
+# when a missing package is one of it.
 apt_missing() {
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if printf '%s\n' "$@" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386 || return
         refresh=none
     fi
@@ -122,10 +123,10 @@ japanese_locale() {
 }
 
 # make: cmake's generator, which cmake only recommends. python3 writes package.sh's archive
-# (and the Windows trees find it for their checks).
+# (and the Windows trees find it for their checks); python3-pefile reads the built file back.
 if [ "$role" = build ]; then
     install_missing "the compilers and test libraries" cmake make g++ libgtest-dev libgmock-dev \
-        g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 python3
+        g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 python3 python3-pefile
     exit 0
 fi
 install_missing "the i686 build, Wine and Xvfb" cmake make g++-mingw-w64-i686 wine wine32:i386 xvfb python3

@@ -26,19 +26,28 @@ function Foreground {
 }
 
 "The foreground before: $(Foreground)"
-# The privacy screen, asked to close as its close button would, then its host ended.
+# The privacy screen, asked to close as its close button would, then its host ended. The title
+# is a real null, any title: PowerShell passes $null for a string parameter as ""
+# (PowerShell/PowerShell#11515), which finds only a window with an empty title.
+$closed = 0
 for ($i = 0; $i -lt 10; $i++) {
-    $screen = [Nimbrel.Desktop]::FindWindowW('Shell_OOBEProxy', $null)
+    $screen = [Nimbrel.Desktop]::FindWindowW('Shell_OOBEProxy', [NullString]::Value)
     if ($screen -eq [IntPtr]::Zero) { break }
-    "Closing the privacy screen"
+    "Closing the privacy screen (window 0x$($screen.ToString('X')))"
     [void][Nimbrel.Desktop]::PostMessageW($screen, 0x0010, [IntPtr]::Zero, [IntPtr]::Zero)  # WM_CLOSE
+    $closed++
     Start-Sleep -Milliseconds 500
 }
+if ($closed -eq 0) { "No privacy screen (no Shell_OOBEProxy window)" }
+elseif ($screen -ne [IntPtr]::Zero) { "The privacy screen is still there after $closed requests to close" }
 # Ending wsl ends the update prompt, and the terminal closes its tab. The terminal itself is left
 # alone: the runner's own console may be one of its windows.
-Get-Process -Name WWAHost, wsl -ErrorAction SilentlyContinue | ForEach-Object {
+$hosts = @(Get-Process -Name WWAHost, wsl -ErrorAction SilentlyContinue)
+if ($hosts.Count -eq 0) { "No WWAHost or wsl process" }
+$hosts | ForEach-Object {
     "Ending $($_.ProcessName) ($($_.Id)) `"$($_.MainWindowTitle)`""
     Stop-Process -Id $_.Id -Force -ErrorAction SilentlyContinue
+    if (-not $_.WaitForExit(5000)) { "$($_.ProcessName) ($($_.Id)) did not end within 5 s" }
 }
 Start-Sleep -Seconds 2
 (New-Object -ComObject Shell.Application).MinimizeAll()

@@ -8,9 +8,10 @@ rem   wow64   the shipped i686 file driven by the x86-64 end-to-end program besi
 rem           stand-in: 64-bit Windows with a 64-bit Steam, as most users run it
 rem Each suite's result line names the desktop (locale, ANSI code page, Windows version), the
 rem processor and the build, as the Wine lines do. Exits with 1 when a suite failed: any exit
-rem code but 0 fails it, a crash's negative one (0xC0000005 is -1073741819) too, and the test
-rem programs themselves exit non-zero when no case ran or a case skipped that
-rem NIMBREL_ALLOWED_SKIPS does not allow. Where GITHUB_STEP_SUMMARY names a file, each suite
+rem code but 0 fails it, a crash's negative one (0xC0000005 is -1073741819) too, and so does 0
+rem from a program that never wrote its counts (NIMBREL_COUNTS); the test programs themselves
+rem exit non-zero when no case ran, when a selected case did not run, or when a case skipped
+rem that NIMBREL_ALLOWED_SKIPS does not allow. Where GITHUB_STEP_SUMMARY names a file, each suite
 rem adds a row of its counts to a table there.
 setlocal EnableExtensions EnableDelayedExpansion
 for %%r in ("%~dp0..") do set "root=%%~fr"
@@ -76,13 +77,23 @@ for %%f in ("%program%" "%NIMBREL_EXE%" "%NIMBREL_FAKE_STEAM%") do (
 rem A program that will not start fails too: Windows 11 on ARM64 runs x86-64 programs.
 echo == %line%
 set "counts=no count: the program ended before its last line"
+set counted=0
 del "%NIMBREL_COUNTS%" 2>nul
 "%program%"
 set "code=!errorlevel!"
-if exist "%NIMBREL_COUNTS%" set /p counts=<"%NIMBREL_COUNTS%"
+rem Only a line counts: an empty file is no count.
+if exist "%NIMBREL_COUNTS%" for /f "usebackq delims=" %%c in ("%NIMBREL_COUNTS%") do (
+    set "counts=%%c"
+    set counted=1
+)
 del "%NIMBREL_COUNTS%" 2>nul
+rem Exit code 0 without the counts line is a program that ended mid-run (exit, ExitProcess, a
+rem WM_QUIT pumped in-process): its cases after that point never ran.
 if not "!code!"=="0" (
     set "result=FAILED, exit code !code!"
+    set failed=1
+) else if "!counted!"=="0" (
+    set "result=FAILED, it ended with 0 before its last line"
     set failed=1
 ) else (
     set "result=passed"

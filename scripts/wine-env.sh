@@ -200,6 +200,23 @@ wine_server_restart() {
     wine wineboot </dev/null >/dev/null 2>&1
 }
 
+# wine_counted NAME COMMAND...: runs the test program NAME (COMMAND ends in its wine call) with
+# NIMBREL_COUNTS naming a file for its counts line. An exit code of 0 without that line is a
+# program that ended mid-run (exit(0), a WM_QUIT pumped in-process): its remaining cases never
+# ran, so the run fails. The file may be written by another user (the unprivileged run).
+wine_counted() {
+    local name=$1 counts status=0
+    shift
+    counts=$(mktemp "$NIMBREL_WINE_DIR/counts.XXXXXX") && chmod a+rw "$counts" || return
+    NIMBREL_COUNTS="Z:$counts" "$@" || status=$?
+    if [ $status -eq 0 ] && [ ! -s "$counts" ]; then
+        echo "$name ended with 0 before its counts line: the cases after that point never ran"
+        status=1
+    fi
+    rm -f "$counts"
+    return $status
+}
+
 wine_env_stop() {
     [ -n "${NIMBREL_WINE_DIR:-}" ] || return 0
     wine_server_end

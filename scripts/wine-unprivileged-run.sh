@@ -33,7 +33,7 @@ as_user() { wine-enter runuser -u "$user" -- env "${environment[@]}" "$@"; }
 . "$here/wine-env.sh"
 wine_server_restart  # nothing the run's own programs left shares the display with this one
 wine_prefix_settings as_user
-as_user wine "$@"
+wine_counted "$(basename "$1")" as_user wine "$@"
 status=$?
 as_user wineserver -k >/dev/null 2>&1
 exit $status

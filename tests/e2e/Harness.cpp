@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -43,7 +44,76 @@ std::wstring ClassOf(HWND window) {
     return std::wstring(name, length > 0 ? length : 0);
 }
 
+// The Nimbrel.exe programs the running case started, kept until the case ends, so that a
+// failed case can report how each stood when it failed.
+struct Started {
+    HANDLE process;
+    DWORD processId;
+    ULONGLONG startedAt;
+};
+std::vector<Started>& StartedThisCase() {
+    static std::vector<Started> started;
+    return started;
+}
+
+bool& ReportedThisCase() {
+    static bool reported = false;
+    return reported;
+}
+
+bool Ended(HANDLE process) { return ::WaitForSingleObject(process, 0) != WAIT_TIMEOUT; }
+
+// What a failed case leaves behind, before anything is ended: the windows, how each Nimbrel.exe
+// of the case stood, and the stand-ins that run.
+void ReportAfterFailure() {
+    if (ReportedThisCase()) return;
+    ReportedThisCase() = true;
+    for (const wchar_t* image : {L"Nimbrel.exe", L"Steam.exe"})
+        for (DWORD id : ProcessesNamed(image))
+            for (const WindowInfo& window : TopLevelWindows(id)) {
+                if (!window.visible) continue;
+                const bool box = window.className == kBoxClass;
+                std::printf(
+                    "window of %s %lu: class %s, title \"%s\"%s%s\n", Utf8(image).c_str(),
+                    static_cast<unsigned long>(id), Utf8(window.className).c_str(),
+                    Utf8(window.title).c_str(), box ? ", text: " : "",
+                    box ? Utf8(TextOf(::GetDlgItem(window.window, kBoxTextId))).c_str() : "");
+            }
+    for (const Started& started : StartedThisCase()) {
+        DWORD code = 0;
+        ::GetExitCodeProcess(started.process, &code);
+        FILETIME created{}, exited{}, kernel{}, user{};
+        ::GetProcessTimes(started.process, &created, &exited, &kernel, &user);
+        const auto ticks = [](const FILETIME& t) {
+            return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        };
+        if (Ended(started.process))
+            std::printf("Nimbrel.exe %lu: ended with exit code 0x%08lX, %.1f s after its start\n",
+                        static_cast<unsigned long>(started.processId),
+                        static_cast<unsigned long>(code),
+                        static_cast<double>(ticks(exited) - ticks(created)) / 1e7);
+        else
+            std::printf("Nimbrel.exe %lu: still runs, %.1f s after its start\n",
+                        static_cast<unsigned long>(started.processId),
+                        static_cast<double>(::GetTickCount64() - started.startedAt) / 1000.0);
+    }
+    for (DWORD id : ProcessesNamed(L"Steam.exe"))
+        std::printf("Steam.exe %lu runs: %s\n", static_cast<unsigned long>(id),
+                    Utf8(ImagePathOf(id)).c_str());
+    std::fflush(stdout);
+}
+
 }  // namespace
+
+std::vector<Box> BoxesOf(const std::wstring& imageName) {
+    std::vector<Box> boxes;
+    for (DWORD id : ProcessesNamed(imageName))
+        for (const WindowInfo& window : TopLevelWindows(id))
+            if (window.visible && window.className == kBoxClass)
+                boxes.push_back(
+                    {window.window, window.title, TextOf(::GetDlgItem(window.window, kBoxTextId))});
+    return boxes;
+}
 
 std::string ReadBytes(const std::wstring& path) {
     std::ifstream in(fs::path(path), std::ios::binary);
@@ -150,24 +220,47 @@ SteamFolder::SteamFolder(const std::wstring& name, bool withSteam)
     if (withSteam) fs::copy_file(FakeSteamExe(), path_ + L"\\Steam.exe");
 }
 
-std::vector<SteamFolder::Start> SteamFolder::SteamStarts() const {
-    std::vector<Start> starts;
-    std::istringstream log(ReadBytes(path_ + L"\\steam-log.txt"));
-    std::string line;
-    while (std::getline(log, line)) {
+std::vector<SteamStart> SteamStartsIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(folder) / L"steam-starts", error))
+        names.push_back(entry.path().wstring());
+    std::sort(names.begin(), names.end());  // named after the performance counter: in start order
+    std::vector<SteamStart> starts;
+    for (const std::wstring& name : names) {
+        const std::string line = ReadBytes(name);
         const auto tab1 = line.find('\t');
         const auto tab2 = line.rfind('\t');
-        if (tab1 == std::string::npos || tab2 == tab1) continue;
+        // A file still being written is read on the next look.
+        if (tab1 == std::string::npos || tab2 == tab1 || line.back() != '\n') continue;
         starts.push_back({static_cast<DWORD>(std::stoul(line.substr(0, tab1))),
-                          line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+                          line.substr(tab1 + 1, tab2 - tab1 - 1),
+                          line.substr(tab2 + 1, line.size() - tab2 - 2)});
     }
     return starts;
 }
 
 std::vector<SteamFolder::Start> SteamFolder::WaitForSteamStarts(std::size_t count,
-                                                                DWORD timeoutMs) const {
-    WaitUntil(std::to_string(count) + " starts of the stand-in Steam.exe", timeoutMs,
-              [&] { return SteamStarts().size() >= count; });
+                                                                DWORD runningMs) const {
+    bool said = false;
+    const auto logged = [&] {
+        const auto boxes = BoxesOf(L"Steam.exe");
+        if (!boxes.empty() && !said)
+            ADD_FAILURE() << "the stand-in Steam.exe says " << Utf8(boxes[0].title) << ": "
+                          << Utf8(boxes[0].text);
+        said = said || !boxes.empty();
+        return SteamStarts().size() >= count || said;
+    };
+    const auto noneRuns = [] {
+        for (const Started& started : StartedThisCase())
+            if (!Ended(started.process)) return false;
+        return true;
+    };
+    const std::string what = std::to_string(count) + " starts of the stand-in Steam.exe";
+    // A slow start and a missing one read apart: the first wait runs out while Nimbrel.exe
+    // still runs, the second once none does.
+    WaitUntil(what + " while Nimbrel.exe runs", runningMs, [&] { return logged() || noneRuns(); });
+    if (noneRuns()) WaitUntil(what + " once no Nimbrel.exe ran", 5000, logged);
     return SteamStarts();
 }
 
@@ -197,26 +290,16 @@ Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments,
     ::CloseHandle(started.hThread);
     process_ = started.hProcess;
     processId_ = started.dwProcessId;
+    StartedThisCase().push_back({process_, processId_, startedAt_});
 }
 
 Launcher::~Launcher() {
-    if (!process_) return;
-    // After a failure, how the program stood tells a stuck step from a crash or a hand-over.
-    if (::testing::Test::HasFailure()) {
-        DWORD code = 0;
-        ::GetExitCodeProcess(process_, &code);
-        std::printf(
-            "Nimbrel.exe %lu, %.1f s after its start: exit code 0x%08lX (0x103: still runs), "
-            "caption \"%s\"\n",
-            static_cast<unsigned long>(processId_),
-            static_cast<double>(::GetTickCount64() - startedAt_) / 1000.0,
-            static_cast<unsigned long>(code), Utf8(Caption()).c_str());
-    }
-    if (Running()) {
-        ::TerminateProcess(process_, 98);
-        WaitUntil("Nimbrel.exe to end once terminated", 5000, [&] { return !Running(); });
-    }
-    ::CloseHandle(process_);
+    if (!process_ || !Running()) return;
+    // A failed case reports how things stood before the first program is ended: a later round
+    // of the same case would otherwise meet this one still running.
+    if (::testing::Test::HasFailure()) ReportAfterFailure();
+    ::TerminateProcess(process_, 98);
+    WaitUntil("Nimbrel.exe to end once terminated", 5000, [&] { return !Running(); });
 }
 
 std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) {
@@ -225,6 +308,20 @@ std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) {
     DWORD code = 0;
     ::GetExitCodeProcess(process_, &code);
     return code;
+}
+
+std::optional<DWORD> Launcher::Quit() {
+    for (const Box& box : BoxesOf(L"Nimbrel.exe"))
+        ADD_FAILURE() << "a box was open when the case ended Nimbrel.exe: " << Utf8(box.title)
+                      << ": " << Utf8(box.text);
+    const HWND form = WaitForForm();
+    const HWND quit = form ? ::FindWindowExW(form, nullptr, L"Button", L"Quit") : nullptr;
+    if (!quit && Running()) ADD_FAILURE() << "no Quit button on the window of Nimbrel.exe";
+    // As the button reports a click to its window: a posted BM_CLICK needs the window active.
+    if (quit)
+        ::PostMessageW(form, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(quit), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(quit));
+    return WaitForExit(5000);
 }
 
 bool Launcher::Running() { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
@@ -277,16 +374,18 @@ bool Launcher::WaitForCaption(const std::wstring& caption, DWORD timeoutMs) {
 }
 
 void EndToEnd::TearDown() {
-    for (DWORD id : ProcessesNamed(L"Nimbrel.exe")) {
-        for (const WindowInfo& window : TopLevelWindows(id))
-            if (window.visible && window.className == kBoxClass) {
-                ADD_FAILURE() << "a box was left open: " << Utf8(window.title) << ": "
-                              << Utf8(TextOf(::GetDlgItem(window.window, kBoxTextId)));
-                PressOk(window.window);
-            }
-    }
+    if (HasFailure()) ReportAfterFailure();
+    for (const wchar_t* image : {L"Nimbrel.exe", L"Steam.exe"})
+        for (const Box& box : BoxesOf(image)) {
+            ADD_FAILURE() << "a box of " << Utf8(image) << " was left open: " << Utf8(box.title)
+                          << ": " << Utf8(box.text);
+            PressOk(box.window);
+        }
     KillProcessesNamed(L"Nimbrel.exe");
     KillProcessesNamed(L"Steam.exe");
+    for (const Started& started : StartedThisCase()) ::CloseHandle(started.process);
+    StartedThisCase().clear();
+    ReportedThisCase() = false;
 }
 
 }  // namespace e2e

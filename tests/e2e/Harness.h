@@ -45,11 +45,21 @@ struct Box {
     std::wstring text;
 };
 void PressOk(HWND box);
+// The visible message boxes of the running programs with this image name.
+std::vector<Box> BoxesOf(const std::wstring& imageName);
 
 // Ids of running processes with this image name (any case).
 std::vector<DWORD> ProcessesNamed(const std::wstring& imageName);
 std::wstring ImagePathOf(DWORD processId);
 void KillProcessesNamed(const std::wstring& imageName);
+
+// A start the stand-in Steam.exe logged in its folder's steam-starts folder, in their order.
+struct SteamStart {
+    DWORD processId;
+    std::string commandLine;
+    std::string workingDir;
+};
+std::vector<SteamStart> SteamStartsIn(const std::wstring& folder);
 
 // A fresh Steam folder under the run's scratch root, with Nimbrel.exe and, unless told
 // otherwise, the stand-in as Steam.exe.
@@ -61,22 +71,20 @@ public:
     std::wstring LoginUsers() const { return path_ + L"\\config\\loginusers.vdf"; }
     void WriteLoginUsers(const std::string& bytes) const { WriteBytes(LoginUsers(), bytes); }
     std::string ReadLoginUsers() const { return ReadBytes(LoginUsers()); }
-    // The stand-in's log: one entry per start (process id, command line, working directory).
-    struct Start {
-        DWORD processId;
-        std::string commandLine;
-        std::string workingDir;
-    };
-    std::vector<Start> SteamStarts() const;
-    // Waits (bounded) until the stand-in has logged at least count starts.
-    std::vector<Start> WaitForSteamStarts(std::size_t count, DWORD timeoutMs = 10000) const;
+    using Start = SteamStart;
+    std::vector<Start> SteamStarts() const { return SteamStartsIn(path_); }
+    // Waits until the stand-in has logged at least count starts: while a Nimbrel.exe of the
+    // case runs, up to runningMs; once none runs, up to 5 s more for a start still on its way.
+    // A stand-in that says it could not log fails the case at once, with its message.
+    std::vector<Start> WaitForSteamStarts(std::size_t count, DWORD runningMs = 10000) const;
     std::vector<std::wstring> Files(const std::wstring& subfolder) const;
 
 private:
     std::wstring path_;
 };
 
-// One started Nimbrel.exe. The destructor ends it if it still runs.
+// One started Nimbrel.exe. It is ended with the case, after a failed case's report: the
+// destructor leaves it running, for the report to see how it stood.
 class Launcher {
 public:
     // showCommand: how a shortcut asks the program to show (STARTF_USESHOWWINDOW); -1 for none.
@@ -91,6 +99,10 @@ public:
     // the test when they run out, naming what they waited for; a bound of 0 only looks.
     std::optional<DWORD> WaitForExit(DWORD timeoutMs);
     bool Running();
+    // Ends the program through its Quit button, as a user would, once what the case checks is
+    // in (the file, Steam's start): its exit code, or nothing when it did not end. A box open at
+    // that moment fails the case: something happened that the case did not expect.
+    std::optional<DWORD> Quit();
     // The program's visible message box, once one shows within timeoutMs.
     std::optional<Box> WaitForBox(DWORD timeoutMs = 5000);
     // The same, for a box with this title (the one before it may still be closing).
@@ -102,13 +114,16 @@ public:
     ULONGLONG StartedAtMs() const { return startedAt_; }
 
 private:
-    HANDLE process_ = nullptr;
+    HANDLE process_ = nullptr;  // owned by the case's list of started programs
     DWORD processId_ = 0;
     ULONGLONG startedAt_ = 0;
 };
 
 // Base of every end-to-end test: afterwards, no stray box is left hanging (one is pressed
-// and reported) and no program the test started keeps running.
+// and reported) and no program the test started keeps running. A failed case first reports,
+// before anything is ended, the visible windows of Nimbrel.exe and Steam.exe (a box with its
+// text), each Nimbrel.exe it started with its exit code and when it ended, and each Steam.exe
+// that runs, with its path.
 // Every case drives the program's windows: none runs where they would show to nobody.
 class EndToEnd : public ::testing::Test {
 protected:

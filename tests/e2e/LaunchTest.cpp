@@ -1,5 +1,8 @@
 // A whole run under Wine: the launch of the stand-in Steam.exe, the captions, the timed exit.
 #include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
+
+#include <filesystem>
 
 #include "Harness.h"
 
@@ -87,13 +90,14 @@ TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
     steam.WriteLoginUsers("");
     const std::wstring decoyFolder = steam.Path().substr(0, steam.Path().rfind(L'\\'));
     ::CopyFileW(FakeSteamExe().c_str(), (decoyFolder + L"\\Steam.exe").c_str(), FALSE);
-    ::DeleteFileW((decoyFolder + L"\\steam-log.txt").c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(decoyFolder + L"\\steam-starts", ignored);  // an earlier run's
     Launcher nimbrel(steam.Nimbrel(), L"-a  b", steam.Path());
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
     EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -a  b");
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
-    EXPECT_EQ(ReadBytes(decoyFolder + L"\\steam-log.txt"), "") << "the decoy was started";
+    EXPECT_EQ(nimbrel.Quit(), 0u);
+    EXPECT_THAT(SteamStartsIn(decoyFolder), IsEmpty()) << "the decoy was started";
 }
 
 TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
@@ -103,9 +107,22 @@ TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
     WriteBytes(L"N:\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n");
     Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", L"N:\\");
     ASSERT_TRUE(WaitUntil("the stand-in's log on N:", 5000,
-                          [] { return !ReadBytes(L"N:\\steam-log.txt").empty(); }));
-    const std::string log = ReadBytes(L"N:\\steam-log.txt");
-    EXPECT_NE(log.find("\t\"N:\\\\Steam.exe\" -r\t"), std::string::npos) << log;
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+                          [] { return !SteamStartsIn(L"N:\\").empty(); }));
+    EXPECT_EQ(SteamStartsIn(L"N:\\")[0].commandLine, "\"N:\\\\Steam.exe\" -r");
+    EXPECT_EQ(nimbrel.Quit(), 0u);
     EXPECT_EQ(ReadBytes(L"N:\\config\\loginusers.vdf"), "\"WantsOfflineMode\"\t\t\"1\"\n");
+}
+
+TEST_F(Launch, AStartTheStandInCannotLogFailsTheCaseWithItsMessage) {
+    static SteamFolder steam(L"Steam-unlogged");
+    steam.WriteLoginUsers("");
+    WriteBytes(steam.Path() + L"\\steam-starts", "");  // a file where its folder of starts goes
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
+    EXPECT_NONFATAL_FAILURE(steam.WaitForSteamStarts(1),
+                            "the stand-in Steam.exe says Stand-in Steam.exe: The stand-in "
+                            "Steam.exe could not log its start");
+    for (const Box& box : BoxesOf(L"Steam.exe")) PressOk(box.window);
+    EXPECT_TRUE(WaitUntil("the stand-in to end once its box is closed", 5000,
+                          [] { return ProcessesNamed(L"Steam.exe").empty(); }));
+    EXPECT_EQ(nimbrel.Quit(), 0u) << "Nimbrel.exe started it all the same";
 }

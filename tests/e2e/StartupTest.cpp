@@ -56,7 +56,8 @@ TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
     steam.WriteLoginUsers(original);
     {
         Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-        ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
+        ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+        ASSERT_EQ(nimbrel.Quit(), 0u);
     }
     const std::string expected = Offline(original);
     ASSERT_NE(expected, original);
@@ -67,7 +68,8 @@ TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
     ::Sleep(50);
     {
         Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-        ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
+        ASSERT_THAT(steam.WaitForSteamStarts(2), SizeIs(2));
+        ASSERT_EQ(nimbrel.Quit(), 0u);
     }
     EXPECT_EQ(steam.ReadLoginUsers(), expected);
     EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())))
@@ -79,7 +81,8 @@ TEST_F(Startup, KeepsCrLfLineEndsAndDoesNotGrow) {
     const std::string crlf = CrLf(Fixture("sample-steambackup.vdf"));  // from a real LF file
     steam.WriteLoginUsers(crlf);
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    ASSERT_TRUE(nimbrel.WaitForExit(10000).has_value());
+    ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+    ASSERT_EQ(nimbrel.Quit(), 0u);
     const std::string after = steam.ReadLoginUsers();
     EXPECT_EQ(after.size(), crlf.size());
     EXPECT_EQ(after, Offline(crlf));
@@ -109,7 +112,7 @@ TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {
     PressOk(box->window);
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
     EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(nimbrel.Quit(), 0u);
 }
 
 TEST_F(Startup, MissingLoginUsersFileGivesTwoBoxesEndsAndCreatesNothing) {
@@ -179,8 +182,7 @@ TEST_F(Startup, AFileThatAnotherProgramHoldsForAMomentIsWaitedOut) {
     EXPECT_EQ(steam.ReadLoginUsers(), original) << "nothing was written while the file was held";
     ::CloseHandle(scanner);
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
-    EXPECT_FALSE(nimbrel.WaitForBox(0)) << "no box";
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(nimbrel.Quit(), 0u);
     EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
     EXPECT_EQ(steam.ReadLoginUsers(), Offline(original));
     EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
@@ -210,7 +212,7 @@ TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
     ASSERT_THAT(starts, SizeIs(1));
     EXPECT_EQ(starts[0].commandLine,
               "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x \"\u00dcber \u6e38\"");
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(nimbrel.Quit(), 0u);
     EXPECT_EQ(steam.ReadLoginUsers(), "\"SkipOfflineModeWarning\"\t\t\"1\"\r\n");
 }
 
@@ -247,8 +249,8 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
         }
         ::Sleep(200);
         ::CloseHandle(writer);
-        EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
-        EXPECT_FALSE(nimbrel.WaitForBox(0)) << "no box";
+        EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+        EXPECT_EQ(nimbrel.Quit(), 0u);
         EXPECT_EQ(steam.ReadLoginUsers(), Offline(c.newer)) << "the other program's save is kept";
         EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
         EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));

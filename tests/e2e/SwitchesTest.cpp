@@ -62,7 +62,7 @@ TEST_F(Switches, OnlineTurnsTheFlagsBackToZero) {
     steam.WriteLoginUsers(offline);
     Launcher nimbrel(steam.Nimbrel(), L"-Online -Abc Def", steam.Path());
     ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(nimbrel.Quit(), 0u);
     std::string online = offline;
     online.replace(online.find("Mode\"\t\t\"1\"") + 8, 1, "0");
     online.replace(online.find("Warning\"\t\t\"1\"") + 11, 1, "0");
@@ -90,5 +90,5 @@ TEST_F(Switches, QuestionMarkShowsTheUsageBoxAndTheRunGoesOnAfterIt) {
     ASSERT_THAT(starts, SizeIs(1));
     EXPECT_EQ(starts[0].commandLine, Launched(steam, " -?"));
     EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
-    EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
+    EXPECT_EQ(nimbrel.Quit(), 0u);
 }

@@ -3,7 +3,12 @@
 // judges what ran: it fails when no case ran, or when a case skipped that NIMBREL_ALLOWED_SKIPS
 // does not name. That list holds patterns in --gtest_filter's positive syntax ('*' any text, '?'
 // one character), separated by ':', matched against Suite.Case; with no list no skip passes.
-// The last line counts the cases; NIMBREL_COUNTS, if set, names a file that gets them too.
+// The last line counts the cases; NIMBREL_COUNTS, if set, names a file that gets them too, so
+// that a program that ends before that line (exit(0) mid-run, a WM_QUIT pumped in-process) is
+// told from one that passed. The cases that ran are counted as they end: GoogleTest counts a
+// selected case that never ran as passed, so the run fails unless every selected case ended.
+// GoogleTest's variables that narrow or repeat a run (GTEST_FILTER, a shard pair, GTEST_REPEAT)
+// fail it, naming the variable: a subset is chosen on the command line, where ctest shows it.
 #include <gmock/gmock.h>
 
 #include <cstdio>
@@ -16,6 +21,16 @@
 #endif
 
 namespace {
+
+// Counts the cases that reached their end, whatever their result.
+class Ended : public testing::EmptyTestEventListener {
+public:
+    explicit Ended(int& count) : count_(count) {}
+    void OnTestEnd(const testing::TestInfo&) override { ++count_; }
+
+private:
+    int& count_;
+};
 
 bool Matches(const char* pattern, const char* name) {
     for (; *pattern && *pattern != ':'; ++pattern, ++name) {
@@ -55,7 +70,24 @@ std::string Reason(const testing::TestResult& result) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (const char* variable :
+         {"GTEST_FILTER", "GTEST_TOTAL_SHARDS", "GTEST_SHARD_INDEX", "GTEST_REPEAT"}) {
+        if (const char* value = std::getenv(variable)) {
+            std::printf(
+                "%s: %s=%s in the environment narrows or repeats the run: unset it (a "
+                "subset is chosen with --gtest_filter)\n",
+                NIMBREL_SUITE, variable, value);
+            return 1;
+        }
+    }
     testing::InitGoogleMock(&argc, argv);
+#ifdef NIMBREL_CASES_VARIABLE
+    // The stand-in programs of the job check take their cases from a variable of their own: the
+    // script they stand in for starts every program without arguments.
+    if (const char* cases = std::getenv(NIMBREL_CASES_VARIABLE)) GTEST_FLAG_SET(filter, cases);
+#endif
+    int ended = 0;
+    testing::UnitTest::GetInstance()->listeners().Append(new Ended(ended));
     const int failed = RUN_ALL_TESTS();
     if (GTEST_FLAG_GET(list_tests)) return failed;
 
@@ -73,7 +105,11 @@ int main(int argc, char** argv) {
                         allowed ? "" : " (not in NIMBREL_ALLOWED_SKIPS: fails the run)");
         }
     }
-    if (run.test_to_run_count() == 0) std::printf("%s: no case ran\n", NIMBREL_SUITE);
+    const int selected = run.test_to_run_count();
+    if (selected == 0) std::printf("%s: no case ran\n", NIMBREL_SUITE);
+    if (ended != selected)
+        std::printf("%s: %d of the %d cases selected ran (--gtest_repeat or a shard flag?)\n",
+                    NIMBREL_SUITE, ended, selected);
     const std::string counts = std::to_string(run.successful_test_count()) + " passed, " +
                                std::to_string(run.failed_test_count()) + " failed, " +
                                std::to_string(run.skipped_test_count()) + " skipped";
@@ -85,5 +121,5 @@ int main(int argc, char** argv) {
             std::fclose(out);
         }
     }
-    return failed || refused || run.test_to_run_count() == 0 ? 1 : 0;
+    return failed || refused || selected == 0 || ended != selected ? 1 : 0;
 }
