@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Win32Common.h"
+
 namespace bench {
 
 // Seconds on the performance counter.
@@ -20,15 +22,6 @@ inline double Now() {
 inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-// Writes a whole file plainly; with flush, also to disk, as the program's replace does.
-inline void WriteBytes(const std::wstring& path, const std::string& bytes, bool flush) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD done = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-    if (flush) ::FlushFileBuffers(file);
-    ::CloseHandle(file);
 }
 
 }  // namespace bench

@@ -19,7 +19,7 @@ namespace {
 
 using bench::Median;
 using bench::Now;
-using bench::WriteBytes;
+using testbed::ReadBytes;
 
 std::string Synthetic(std::size_t size) {
     std::string text = "\"users\"\n{\n";
@@ -32,16 +32,12 @@ std::string Synthetic(std::size_t size) {
     return text + "}\n";
 }
 
-std::string ReadFile(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                0, nullptr);
-    LARGE_INTEGER size;
-    ::GetFileSizeEx(file, &size);
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD done = 0;
-    ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+// Writes the whole file and to disk, as the program's replace does.
+void WriteFlushed(const std::wstring& path, const std::string& bytes) {
+    testbed::WriteBytes(path, bytes);
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ::FlushFileBuffers(file);
     ::CloseHandle(file);
-    return bytes;
 }
 
 std::size_t WorkingSet(bool peak) {
@@ -60,7 +56,7 @@ int main(int argc, char** argv) {
     platform::Win32Runtime runtime(::GetModuleHandleW(nullptr));
 
     if (argc > 1 && std::string(argv[1]) == "peak") {
-        WriteBytes(file, Synthetic(64u << 20), true);
+        WriteFlushed(file, Synthetic(64u << 20));
         const std::size_t before = WorkingSet(false);
         std::string text = runtime.ReadFileBytes(file);
         const double size = static_cast<double>(text.size());
@@ -80,7 +76,7 @@ int main(int argc, char** argv) {
                 "rewrite ms");
     for (const std::size_t size :
          {std::size_t{1415}, std::size_t{1} << 20, std::size_t{16} << 20, std::size_t{64} << 20}) {
-        WriteBytes(file, Synthetic(size), true);
+        WriteFlushed(file, Synthetic(size));
         std::vector<double> step, plain, reading, rewriting;
         bool offline = true;
         const int rounds = size > (16u << 20) ? 5 : 11;
@@ -99,12 +95,12 @@ int main(int argc, char** argv) {
             offline = !offline;
 
             start = Now();
-            WriteBytes(copy, ReadFile(file), true);
+            WriteFlushed(copy, ReadBytes(file));
             plain.push_back(Now() - start);
         }
         const double s = Median(step) * 1000, c = Median(plain) * 1000;
-        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f\n", ReadFile(file).size(), s, c, s / c,
-                    Median(reading) * 1000, Median(rewriting) * 1000);
+        std::printf("%10zu %12.2f %12.2f %8.2f %12.2f %12.2f\n", ReadBytes(file).size(), s, c,
+                    s / c, Median(reading) * 1000, Median(rewriting) * 1000);
     }
     ::DeleteFileW(file.c_str());
     ::DeleteFileW(copy.c_str());

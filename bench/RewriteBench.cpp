@@ -2,20 +2,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "Common.h"
 #include "loginusers/OfflineFlags.h"
 
 namespace {
 
-std::string RealFile() {
-    std::ifstream in(NIMBREL_FIXTURES "/sample-fastlogin.vdf", std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+std::string RealFile() { return testbed::ReadBytes(NIMBREL_FIXTURES "/sample-fastlogin.vdf"); }
 
 // Realistic account blocks, as Steam writes them, up to the size asked for.
 std::string Synthetic(std::size_t size) {

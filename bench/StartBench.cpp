@@ -20,13 +20,7 @@ namespace {
 
 using bench::Median;
 using bench::Now;
-using bench::WriteBytes;
-
-std::wstring FromUnix(const char* path) {
-    std::wstring wide = L"Z:";
-    for (const char* c = path; *c; ++c) wide += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return wide;
-}
+using testbed::WriteBytes;
 
 struct Candidate {
     const char* name;
@@ -50,14 +44,14 @@ int main(int argc, char** argv) {
             loginUsers[at + 1] = '1';
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
-    std::vector<Candidate> candidates = {{"Nimbrel.exe", L"", FromUnix(NIMBREL_EXE), {}},
-                                         {"(a) start only", L"", FromUnix(REF_A), {}},
-                                         {"(b) window, then start", L"", FromUnix(REF_B), {}},
-                                         {"(c) themed window, start", L"", FromUnix(REF_C), {}},
-                                         {"(d) (c) with a button", L"", FromUnix(REF_D), {}}};
+    std::vector<Candidate> candidates = {
+        {"Nimbrel.exe", L"", testbed::TreeFile(L"NIMBREL_EXE", NIMBREL_EXE), {}},
+        {"(a) start only", L"", testbed::TreeFile(L"", REF_A), {}},
+        {"(b) window, then start", L"", testbed::TreeFile(L"", REF_B), {}},
+        {"(c) themed window, start", L"", testbed::TreeFile(L"", REF_C), {}},
+        {"(d) (c) with a button", L"", testbed::TreeFile(L"", REF_D), {}}};
     std::wstring other;
-    if (argc > 3)
-        for (const char* c = argv[3]; *c; ++c) other += static_cast<wchar_t>(*c);
+    if (argc > 3) other = testbed::Widen(argv[3]);
     if (!other.empty()) candidates.push_back({"other Nimbrel.exe", L"", other, {}});
     int index = 0;
     for (Candidate& candidate : candidates) {
@@ -67,9 +61,9 @@ int main(int argc, char** argv) {
         const std::wstring exe = candidate.folder + L"\\Launcher.exe";
         ::CopyFileW(candidate.exe.c_str(), exe.c_str(), FALSE);
         candidate.exe = exe;
-        ::CopyFileW(FromUnix(NIMBREL_FAKE_STEAM).c_str(),
+        ::CopyFileW(testbed::TreeFile(L"NIMBREL_FAKE_STEAM", NIMBREL_FAKE_STEAM).c_str(),
                     (candidate.folder + L"\\Steam.exe").c_str(), FALSE);
-        WriteBytes(candidate.folder + L"\\steam-lifetime.txt", "100", false);
+        WriteBytes(candidate.folder + L"\\steam-lifetime.txt", "100");
     }
     for (int round = 0; round < rounds + 1; ++round) {  // the first round only warms up
         for (Candidate& candidate : candidates) {
@@ -77,25 +71,19 @@ int main(int argc, char** argv) {
             const std::wstring log = candidate.folder + L"\\steam-starts";
             std::error_code ignored;
             std::filesystem::remove_all(log, ignored);
-            WriteBytes(candidate.folder + L"\\config\\loginusers.vdf", loginUsers, false);
-            std::wstring commandLine = L"\"" + candidate.exe + L"\"";
-            STARTUPINFOW startup{};
-            startup.cb = sizeof startup;
-            PROCESS_INFORMATION started{};
+            WriteBytes(candidate.folder + L"\\config\\loginusers.vdf", loginUsers);
+            testbed::Process::Options options;
+            options.workingDir = candidate.folder;
             const double start = Now();
-            if (!::CreateProcessW(candidate.exe.c_str(), commandLine.data(), nullptr, nullptr,
-                                  FALSE, 0, nullptr, candidate.folder.c_str(), &startup, &started))
-                return 1;
+            const testbed::Process started(candidate.exe, L"\"" + candidate.exe + L"\"", options);
+            if (!started.Started()) return 1;
             while (::GetFileAttributesW(log.c_str()) == INVALID_FILE_ATTRIBUTES &&
                    Now() - start < 10)
                 ::Sleep(0);
             const double elapsed = Now() - start;
             if (round > 0) candidate.times.push_back(elapsed);
             // Nimbrel would wait two seconds for its timer; it has done its part.
-            ::TerminateProcess(started.hProcess, 0);
-            ::WaitForSingleObject(started.hProcess, 5000);
-            ::CloseHandle(started.hProcess);
-            ::CloseHandle(started.hThread);
+            started.Terminate(0);
             ::Sleep(200);  // the stand-in ends on its own after 100 ms
         }
     }

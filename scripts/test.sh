@@ -181,4 +181,9 @@ cat build/logs/*.log | tr -d '\r' | awk '
 cat build/logs/*.log | tr -d '\r' |
     { grep -E '^[a-z0-9]+: [0-9]+ passed, [0-9]+ failed, [0-9]+ skipped$' || true; } |
     awk '{p += $2; f += $4; s += $6} END {printf "cases: %d passed, %d failed, %d skipped\n", p, f, s}'
+# A figure, not a gate: how much test code stands behind the product's, counted the same way
+# each run (the C++ and Python files of each tree, every line).
+lines() { find "$1" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.py' \) -exec cat {} + | wc -l; }
+awk -v src="$(lines src)" -v tests="$(lines tests)" \
+    'BEGIN {printf "lines: src %d, tests %d (%.2f of src; .cpp .h .py)\n", src, tests, tests / src}'
 exit $status

@@ -7,24 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "Common.h"
 #include "app/Form1.h"
 #include "platform/Runtime.h"
 
-// UTF-8 for readable test output; the program itself never needs it.
-inline std::string Narrow(const std::wstring& text) {
-    std::string out;
-    for (wchar_t c : text) {
-        const auto u = static_cast<std::uint32_t>(c);
-        if (u < 0x80)
-            out.push_back(static_cast<char>(u));
-        else if (u < 0x800)
-            out += {char(0xC0 | (u >> 6)), char(0x80 | (u & 0x3F))};
-        else
-            out +=
-                {char(0xE0 | (u >> 12)), char(0x80 | ((u >> 6) & 0x3F)), char(0x80 | (u & 0x3F))};
-    }
-    return out;
-}
+using testbed::Narrow;  // UTF-8, for readable test output
 
 // A runtime that records one line per call and simulates a small world: files, a process
 // list in which Steam appears when launched and leaves when terminated, and timers.

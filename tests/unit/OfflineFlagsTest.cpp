@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "Common.h"
 
 using loginusers::kFlagOff;
 using loginusers::kFlagOn;
@@ -16,13 +16,6 @@ std::string Rewritten(std::string text, std::string_view find = kFlagOff,
                       std::string_view replace = kFlagOn) {
     RewriteOfflineFlags(text, find, replace);
     return text;
-}
-
-std::string ReadFixture(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 }  // namespace
@@ -91,7 +84,7 @@ TEST(RewriteOfflineFlags, RealWorldFilesChangeOnlyTheFlagDigits) {
         if (entry.path().extension() != ".vdf") continue;
         ++files;
         SCOPED_TRACE(entry.path().filename().string());
-        const std::string original = ReadFixture(entry.path());
+        const std::string original = testbed::ReadBytes(entry.path());
         std::string offline = original;
         const std::size_t changed = RewriteOfflineFlags(offline, kFlagOff, kFlagOn);
         ASSERT_EQ(offline.size(), original.size());
@@ -123,7 +116,7 @@ TEST(RewriteOfflineFlags, RealWorldFilesChangeOnlyTheFlagDigits) {
 
 TEST(RewriteOfflineFlags, FlipsBothFlagsOfEveryAccountInAModernFile) {
     std::string text =
-        ReadFixture(std::filesystem::path(NIMBREL_FIXTURES) / "sample-steambackup.vdf");
+        testbed::ReadBytes(std::filesystem::path(NIMBREL_FIXTURES) / "sample-steambackup.vdf");
     const std::size_t zerosBefore = std::count(text.begin(), text.end(), '0');
     const std::size_t changed = RewriteOfflineFlags(text, kFlagOff, kFlagOn);
     EXPECT_GE(changed, 2u);
