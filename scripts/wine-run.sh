@@ -15,7 +15,7 @@ allow() { NIMBREL_ALLOWED_SKIPS=${NIMBREL_ALLOWED_SKIPS:+$NIMBREL_ALLOWED_SKIPS:
 # The full drive is a small file system mounted where Wine runs, which takes root there.
 probe=$(mktemp -d "$NIMBREL_WINE_DIR/mount.XXXXXX")
 wine-enter sh -c 'mount -t tmpfs -o size=4k nimbrel-probe "$1" && umount "$1"' sh "$probe" \
-    >/dev/null 2>&1 || allow Startup.AFullDriveIsReportedForTheUsersFileWhichStaysAsItWas
+    >/dev/null 2>&1 || allow Startup/EndsWithoutSteam.ShowsItsBoxesThenEnds/FullDrive
 rmdir "$probe"
 export NIMBREL_ALLOWED_SKIPS
 wine_server_restart

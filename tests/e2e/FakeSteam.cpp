@@ -11,16 +11,9 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "Common.h"
 
-std::string Utf8(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), size,
-                          nullptr, nullptr);
-    return out;
-}
+namespace {
 
 std::wstring OwnFolder() {
     wchar_t path[MAX_PATH * 4];
@@ -83,8 +76,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t cwd[MAX_PATH * 4];
     const DWORD cwdLength = ::GetCurrentDirectoryW(MAX_PATH * 4, cwd);
     const std::string line = std::to_string(::GetCurrentProcessId()) + "\t" +
-                             Utf8(::GetCommandLineW()) + "\t" + Utf8(std::wstring(cwd, cwdLength)) +
-                             "\n";
+                             testbed::Narrow(::GetCommandLineW()) + "\t" +
+                             testbed::Narrow(std::wstring(cwd, cwdLength)) + "\n";
     if (const DWORD error = LogStart(folder, line)) {
         const std::wstring text = L"The stand-in Steam.exe could not log its start in " + folder +
                                   L"\\steam-starts: error " + std::to_wstring(error);

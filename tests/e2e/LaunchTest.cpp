@@ -3,6 +3,9 @@
 #include <gtest/gtest-spi.h>
 
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
 
 #include "Harness.h"
 
@@ -32,8 +35,8 @@ TEST_F(Launch, StartsSteamOnceWithTheArgumentsAndEndsAboutTwoSecondsLater) {
     ASSERT_THAT(starts, SizeIs(1));
     const ULONGLONG launchedAt = ::GetTickCount64();
     EXPECT_EQ(starts[0].commandLine,
-              "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -Silent -Login \"A B\"");
-    EXPECT_EQ(starts[0].workingDir, Utf8(steam.Path()))
+              "\"" + Narrow(steam.Path()) + "\\Steam.exe\" -Silent -Login \"A B\"");
+    EXPECT_EQ(starts[0].workingDir, Narrow(steam.Path()))
         << "Steam inherits the launcher's working directory";
     EXPECT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe", 1000));
     ASSERT_EQ(nimbrel.WaitForExit(10000), 0u);
@@ -48,8 +51,7 @@ TEST_F(Launch, QuitDuringThePendingExitEndsAtOnceAndSteamKeepsRunning) {
     SteamFolder steam(L"Steam-quit");
     steam.WriteLoginUsers("");
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    HWND form = nimbrel.WaitForForm();
-    ASSERT_NE(form, nullptr);
+    ASSERT_NE(nimbrel.WaitForForm(), nullptr);
     ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
@@ -57,53 +59,6 @@ TEST_F(Launch, QuitDuringThePendingExitEndsAtOnceAndSteamKeepsRunning) {
     EXPECT_EQ(nimbrel.Quit(), 0u);
     EXPECT_LT(::GetTickCount64() - clickedAt, 1500u) << "Quit does not wait for the exit timer";
     EXPECT_TRUE(StillRunning(starts[0].processId));
-}
-
-TEST_F(Launch, SteamMissingFromTheProgramFolderEndsThroughTheErrorBox) {
-    SteamFolder steam(L"Steam-nosteam", /*withSteam=*/false);
-    steam.WriteLoginUsers("\"WantsOfflineMode\" \"0\"");
-    // Started from a folder that does hold steam.exe, so only the launch can fail.
-    SteamFolder other(L"Steam-other");
-    Launcher nimbrel(steam.Nimbrel(), L"", other.Path());
-    const auto box = nimbrel.WaitForBox();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->title, L"Nimbrel");
-    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u)
-        << Utf8(box->text);
-    EXPECT_EQ(nimbrel.Caption(), L"Loading Steam.exe");
-    PressOk(box->window);
-    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\" \"1\"")
-        << "the rewrite came before the launch";
-    EXPECT_THAT(other.SteamStarts(), IsEmpty());
-}
-
-TEST_F(Launch, AFolderWithABlankNeverStartsADecoyBesideIt) {
-    SteamFolder steam(L"Decoy\\Steam Dir");
-    steam.WriteLoginUsers("");
-    const std::wstring decoyFolder = steam.Path().substr(0, steam.Path().rfind(L'\\'));
-    ::CopyFileW(FakeSteamExe().c_str(), (decoyFolder + L"\\Steam.exe").c_str(), FALSE);
-    std::error_code ignored;
-    std::filesystem::remove_all(decoyFolder + L"\\steam-starts", ignored);  // an earlier run's
-    Launcher nimbrel(steam.Nimbrel(), L"-a  b", steam.Path());
-    const auto starts = steam.WaitForSteamStarts(1);
-    ASSERT_THAT(starts, SizeIs(1));
-    EXPECT_EQ(starts[0].commandLine, "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -a  b");
-    EXPECT_EQ(nimbrel.Quit(), 0u);
-    EXPECT_THAT(SteamStartsIn(decoyFolder), IsEmpty()) << "the decoy was started";
-}
-
-TEST_F(Launch, AProgramFolderAtADriveRootKeepsItsDoubleBackslashes) {
-    SteamFolder steam(L"Steam-drive-root");  // the root of drive N: for the time of the case
-    DriveLink drive(L'n', steam.Path());
-    ASSERT_TRUE(drive.Made());
-    WriteBytes(L"N:\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n");
-    Launcher nimbrel(L"N:\\Nimbrel.exe", L"-r", L"N:\\");
-    ASSERT_TRUE(WaitUntil("the stand-in's log on N:", 5000,
-                          [] { return !SteamStartsIn(L"N:\\").empty(); }));
-    EXPECT_EQ(SteamStartsIn(L"N:\\")[0].commandLine, "\"N:\\\\Steam.exe\" -r");
-    EXPECT_EQ(nimbrel.Quit(), 0u);
-    EXPECT_EQ(ReadBytes(L"N:\\config\\loginusers.vdf"), "\"WantsOfflineMode\"\t\t\"1\"\n");
 }
 
 TEST_F(Launch, AStartTheStandInCannotLogFailsTheCaseWithItsMessage) {
@@ -119,3 +74,109 @@ TEST_F(Launch, AStartTheStandInCannotLogFailsTheCaseWithItsMessage) {
                           [] { return ProcessesNamed(L"Steam.exe").empty(); }));
     EXPECT_EQ(nimbrel.Quit(), 0u) << "Nimbrel.exe started it all the same";
 }
+
+// The runs that go straight through: the file rewritten, Steam started once with the arguments.
+namespace {
+
+// Where the row runs Nimbrel: run gets its folder, as the program sees it; what the staging
+// made is checked after it.
+using Run = std::function<void(const std::wstring& folder)>;
+using Stage = void (*)(const SteamFolder& steam, const Run& run);
+
+void ItsFolder(const SteamFolder& steam, const Run& run) { run(steam.Path()); }
+
+// The root of drive N: for the time of the case.
+void DriveRoot(const SteamFolder& steam, const Run& run) {
+    NIMBREL_STAGE(drive, testbed::DriveLink(L'n', steam.Path()));
+    ASSERT_TRUE(drive.Made());
+    run(L"N:\\");
+}
+
+// A decoy Steam.exe (the stand-in) in the folder above, where a path cut at its blank leads.
+void ADecoyAbove(const SteamFolder& steam, const Run& run) {
+    const std::wstring decoyFolder = steam.Path().substr(0, steam.Path().rfind(L'\\'));
+    ::CopyFileW(FakeSteamExe().c_str(), (decoyFolder + L"\\Steam.exe").c_str(), FALSE);
+    std::error_code ignored;
+    std::filesystem::remove_all(decoyFolder + L"\\steam-starts", ignored);  // an earlier run's
+    run(steam.Path());
+    EXPECT_THAT(SteamStartsIn(decoyFolder), IsEmpty()) << "the decoy was started";
+}
+
+enum class End { ByQuit, ByItself };  // through the Quit button, or its own (timed) end
+
+struct Through {
+    const char* name;
+    Stage stage;  // for the first copy
+    const wchar_t* folder;
+    int copies;              // side by side, each in a folder of its own: folder, folder-2, ...
+    const char* crLfSample;  // the file before: this sample, its LF line ends made CR LF, or
+    std::string before;      // without one, these bytes
+    const wchar_t* arguments;
+    const char* passed;  // what follows Steam.exe's quoted path on its command line
+    char flags;          // the offline flags in the file afterwards, '1' or '0'
+    End end;
+};
+
+void PrintTo(const Through& row, std::ostream* out) { *out << row.name; }
+
+const Through kThroughs[] = {
+    {"CrLfLineEnds", ItsFolder, L"Steam-crlf", 1, "sample-steambackup.vdf", "", L"", "", '1',
+     End::ByQuit},
+    {"NonAnsiFolderName", ItsFolder, L"Spiele-\u00dc-\u6e38\u620f", 1, nullptr,
+     "\"SkipOfflineModeWarning\"\t\t\"0\"\r\n", L"-x \"\u00dcber \u6e38\"",
+     " -x \"\u00dcber \u6e38\"", '1', End::ByQuit},
+    {"FolderWithABlank", ADecoyAbove, L"Decoy\\Steam Dir", 1, nullptr, "", L"-a  b", " -a  b", '1',
+     End::ByQuit},
+    // The program's folder as the system gives it, with its backslash: "N:\\Steam.exe".
+    {"DriveRoot", DriveRoot, L"Steam-drive-root", 1, nullptr, "\"WantsOfflineMode\"\t\t\"0\"\n",
+     L"-r", " -r", '1', End::ByQuit},
+    {"KillSteamWithNoneRunning", ItsFolder, L"Steam-kill-none", 1, nullptr, "", L"-KILLSTEAM -Abc",
+     " -abc", '1', End::ByItself},
+    {"Online", ItsFolder, L"Steam-online", 1, nullptr,
+     "\"users\"\n{\n\t\"1\"\n\t{\n\t\t\"WantsOfflineMode\"\t\t\"1\"\n"
+     "\t\t\"SkipOfflineModeWarning\"\t\t\"1\"\n\t\t\"MostRecent\"\t\t\"1\"\n\t}\n}\n",
+     L"-Online -Abc Def", " -abc def", '0', End::ByQuit},
+    {"TwoCopiesInTwoFolders", ItsFolder, L"Steam-copy", 2, nullptr, "", L"", "", '1',
+     End::ByItself},
+};
+
+class StraightThrough : public EndToEnd, public ::testing::WithParamInterface<Through> {};
+
+std::wstring LoginUsersIn(const std::wstring& folder) {
+    return (std::filesystem::path(folder) / L"config" / L"loginusers.vdf").wstring();
+}
+
+}  // namespace
+
+TEST_P(StraightThrough, RewritesTheFileAndStartsSteamOnceWithTheArguments) {
+    const Through& row = GetParam();
+    std::vector<SteamFolder> steams;
+    for (int n = 1; n <= row.copies; ++n)
+        steams.emplace_back(n == 1 ? row.folder : row.folder + (L"-" + std::to_wstring(n)));
+    row.stage(steams[0], [&](const std::wstring& first) {
+        std::vector<std::wstring> folders{first};
+        for (std::size_t i = 1; i < steams.size(); ++i) folders.push_back(steams[i].Path());
+        const std::string before = row.crLfSample ? CrLf(Fixture(row.crLfSample)) : row.before;
+        std::vector<std::unique_ptr<Launcher>> copies;
+        for (const std::wstring& folder : folders) {
+            WriteBytes(LoginUsersIn(folder), before);
+            copies.push_back(std::make_unique<Launcher>(
+                (std::filesystem::path(folder) / L"Nimbrel.exe").wstring(), row.arguments, folder));
+        }
+        for (const SteamFolder& steam : steams) ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+        for (const auto& copy : copies)
+            EXPECT_EQ(row.end == End::ByQuit ? copy->Quit() : copy->WaitForExit(10000), 0u);
+        for (const std::wstring& folder : folders) {
+            const auto starts = SteamStartsIn(folder);
+            ASSERT_THAT(starts, SizeIs(1)) << "a Steam is started once";
+            EXPECT_EQ(starts[0].commandLine,
+                      "\"" + Narrow(folder) + "\\Steam.exe\"" + std::string(row.passed));
+            const std::string after = ReadBytes(LoginUsersIn(folder));
+            EXPECT_EQ(after.size(), before.size()) << "the file does not grow";
+            EXPECT_EQ(after, Flagged(before, row.flags));
+        }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Launch, StraightThrough, ::testing::ValuesIn(kThroughs),
+                         [](const auto& info) { return std::string(info.param.name); });

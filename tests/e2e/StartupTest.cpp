@@ -3,10 +3,14 @@
 #include <gtest/gtest-spi.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 #include "Harness.h"
+#include "SmallVolume.h"
 
 using namespace e2e;
+using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
@@ -14,37 +18,6 @@ namespace {
 
 const std::wstring kCheckTitle = L"Steam.exe not found!";
 const std::wstring kMustBe = L".exe must be in the Steam-Directory, where the steam.exe is located";
-
-std::string Offline(std::string text) {
-    // Independent of the product's rewrite: the two flag lines as Steam writes them.
-    for (const std::string key : {"\"WantsOfflineMode\"\t\t", "\"SkipOfflineModeWarning\"\t\t"}) {
-        for (auto at = text.find(key + "\"0\""); at != std::string::npos;
-             at = text.find(key + "\"0\"", at))
-            text[at + key.size() + 1] = '1';
-    }
-    return text;
-}
-
-// The one-account sample with count accounts in all, each under an id of its own.
-std::string WithAccounts(int count) {
-    const std::string sample = Fixture("sample-steambackup.vdf");
-    const auto first = sample.find("\t\"7656"), last = sample.rfind('}');
-    const std::string account = sample.substr(first, last - first);
-    std::string text = sample.substr(0, first);
-    for (int n = 0; n < count; ++n)
-        text += account.substr(0, 8) + std::to_string(100000000 + n) + account.substr(17);
-    return text + sample.substr(last);
-}
-
-// The sample's LF line ends turned to CR LF.
-std::string CrLf(const std::string& lf) {
-    std::string crlf;
-    for (char c : lf) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
-    }
-    return crlf;
-}
 
 class Startup : public EndToEnd {};
 
@@ -59,10 +32,10 @@ TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
         ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
         ASSERT_EQ(nimbrel.Quit(), 0u);
     }
-    const std::string expected = Offline(original);
+    const std::string expected = Flagged(original);
     ASSERT_NE(expected, original);
     EXPECT_EQ(steam.ReadLoginUsers(), expected);
-    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+    EXPECT_THAT(steam.Files(L"config"), ElementsAre(L"loginusers.vdf"));
 
     const FILETIME before = LastWriteTime(steam.LoginUsers());
     ::Sleep(50);
@@ -76,27 +49,12 @@ TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
         << "an unchanged file is not rewritten";
 }
 
-TEST_F(Startup, KeepsCrLfLineEndsAndDoesNotGrow) {
-    SteamFolder steam(L"Steam-crlf");
-    const std::string crlf = CrLf(Fixture("sample-steambackup.vdf"));  // from a real LF file
-    steam.WriteLoginUsers(crlf);
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
-    ASSERT_EQ(nimbrel.Quit(), 0u);
-    const std::string after = steam.ReadLoginUsers();
-    EXPECT_EQ(after.size(), crlf.size());
-    EXPECT_EQ(after, Offline(crlf));
-}
-
 TEST(Samples, OnesWhoseLineEndsTheCheckoutTurnedToCrLfAreCaught) {
     SteamFolder checkout(L"Samples-crlf", /*withSteam=*/false);
     WriteBytes(checkout.Path() + L"\\sample-steambackup.vdf",
                CrLf(Fixture("sample-steambackup.vdf")));
-    const wchar_t* was = ::_wgetenv(L"NIMBREL_FIXTURES");
-    const std::wstring restore = L"NIMBREL_FIXTURES=" + std::wstring(was ? was : L"");
-    ::_wputenv((L"NIMBREL_FIXTURES=" + checkout.Path()).c_str());
+    const testbed::ScopedVariable fixtures(L"NIMBREL_FIXTURES", checkout.Path());
     EXPECT_NONFATAL_FAILURE(Fixture("sample-steambackup.vdf"), "the checkout changed line ends");
-    ::_wputenv(restore.c_str());
 }
 
 TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {
@@ -115,60 +73,6 @@ TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {
     EXPECT_EQ(nimbrel.Quit(), 0u);
 }
 
-TEST_F(Startup, MissingLoginUsersFileGivesTwoBoxesEndsAndCreatesNothing) {
-    SteamFolder steam(L"Steam-nofile");
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    auto box = nimbrel.WaitForBox();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->title, kCheckTitle);
-    EXPECT_EQ(box->text, steam.LoginUsers() + L"\r\rnot found.\rNimbrel" + kMustBe);
-    PressOk(box->window);
-    box = nimbrel.WaitForBoxTitled(L"Nimbrel");
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->text.rfind(L"Run-time error '53':\r\n\r\nFile not found", 0), 0u)
-        << Utf8(box->text);
-    PressOk(box->window);
-    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
-    EXPECT_THAT(steam.Files(L"config"), IsEmpty());
-    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
-}
-
-TEST_F(Startup, FileThatCannotBeReplacedIsLeftUntouchedAndTheErrorShown) {
-    struct Case {
-        const wchar_t* name;
-        int number;
-    };
-    for (const Case c : {Case{L"read-only", 75}, Case{L"locked", 70}}) {
-        SCOPED_TRACE(Utf8(c.name));
-        SteamFolder steam(std::wstring(L"Steam-") + c.name);
-        const std::string original = Fixture("sample-steambackup.vdf");
-        steam.WriteLoginUsers(original);
-        HANDLE lock = INVALID_HANDLE_VALUE;
-        if (c.number == 75) {
-            ::SetFileAttributesW(steam.LoginUsers().c_str(), FILE_ATTRIBUTE_READONLY);
-        } else {  // another program holds it open for reading, sharing nothing but reads
-            lock = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-        }
-        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-        const auto box = nimbrel.WaitForBox();
-        ASSERT_TRUE(box);
-        EXPECT_EQ(box->title, L"Nimbrel");
-        EXPECT_EQ(box->text.rfind(L"Run-time error '" + std::to_wstring(c.number) + L"'", 0), 0u)
-            << Utf8(box->text);
-        EXPECT_NE(box->text.find(steam.LoginUsers()), std::wstring::npos)
-            << "the box names the file";
-        PressOk(box->window);
-        EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
-        if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
-        EXPECT_EQ(steam.ReadLoginUsers(), original);
-        EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"))
-            << "no temporary file left";
-        EXPECT_THAT(steam.SteamStarts(), IsEmpty());
-    }
-}
-
 TEST_F(Startup, AFileThatAnotherProgramHoldsForAMomentIsWaitedOut) {
     SteamFolder steam(L"Steam-scanned");
     const std::string original = Fixture("sample-steambackup.vdf");
@@ -184,36 +88,8 @@ TEST_F(Startup, AFileThatAnotherProgramHoldsForAMomentIsWaitedOut) {
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
     EXPECT_EQ(nimbrel.Quit(), 0u);
     EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
-    EXPECT_EQ(steam.ReadLoginUsers(), Offline(original));
-    EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
-}
-
-TEST_F(Startup, AFolderInPlaceOfTheFileIsReportedNotTouched) {
-    SteamFolder steam(L"Steam-dir");
-    ::CreateDirectoryW(steam.LoginUsers().c_str(), nullptr);
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    auto box = nimbrel.WaitForBox();
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->title, kCheckTitle);
-    PressOk(box->window);
-    box = nimbrel.WaitForBoxTitled(L"Nimbrel");
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->text.rfind(L"Run-time error '75'", 0), 0u) << Utf8(box->text);
-    PressOk(box->window);
-    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
-    EXPECT_TRUE(::GetFileAttributesW(steam.LoginUsers().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-TEST_F(Startup, WorksInAFolderWithANonAnsiName) {
-    SteamFolder steam(L"Spiele-\u00dc-\u6e38\u620f");
-    steam.WriteLoginUsers("\"SkipOfflineModeWarning\"\t\t\"0\"\r\n");
-    Launcher nimbrel(steam.Nimbrel(), L"-x \"\u00dcber \u6e38\"", steam.Path());
-    const auto starts = steam.WaitForSteamStarts(1);
-    ASSERT_THAT(starts, SizeIs(1));
-    EXPECT_EQ(starts[0].commandLine,
-              "\"" + Utf8(steam.Path()) + "\\Steam.exe\" -x \"\u00dcber \u6e38\"");
-    EXPECT_EQ(nimbrel.Quit(), 0u);
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"SkipOfflineModeWarning\"\t\t\"1\"\r\n");
+    EXPECT_EQ(steam.ReadLoginUsers(), Flagged(original));
+    EXPECT_THAT(steam.Files(L"config"), ElementsAre(L"loginusers.vdf"));
 }
 
 TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
@@ -227,7 +103,7 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
     };
     for (const Case& c : {Case{L"Steam-saved-meanwhile", WithAccounts(2), false},
                           Case{L"Steam-saved-within-a-tick", sameSize, true}}) {
-        SCOPED_TRACE(Utf8(c.name));
+        SCOPED_TRACE(Narrow(c.name));
         SteamFolder steam(c.name);
         steam.WriteLoginUsers(original);
         // Steam saving the file as it shuts down: a writer that lets others only read.
@@ -251,16 +127,47 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
         ::CloseHandle(writer);
         EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
         EXPECT_EQ(nimbrel.Quit(), 0u);
-        EXPECT_EQ(steam.ReadLoginUsers(), Offline(c.newer)) << "the other program's save is kept";
+        EXPECT_EQ(steam.ReadLoginUsers(), Flagged(c.newer)) << "the other program's save is kept";
         EXPECT_THAT(steam.SteamStarts(), SizeIs(1));
-        EXPECT_THAT(steam.Files(L"config"), ::testing::ElementsAre(L"loginusers.vdf"));
+        EXPECT_THAT(steam.Files(L"config"), ElementsAre(L"loginusers.vdf"));
     }
 }
 
-TEST_F(Startup, AFullDriveIsReportedForTheUsersFileWhichStaysAsItWas) {
-    SteamFolder steam(L"Steam-full");
-    const testbed::SmallVolume drive(steam.Path() + L"\\config");
-    if (!drive.WhyNot().empty()) GTEST_SKIP() << drive.WhyNot();
+// The start-ups that end without Steam: each stops at a box and ends with an exit code, leaving
+// the file (and what is beside it) as the row says.
+namespace {
+
+// What a row stages before the start; run starts and checks Nimbrel while it stands, and what
+// the staging made is checked after it.
+using Run = std::function<void()>;
+using Stage = void (*)(const SteamFolder& steam, const Run& run);
+
+void NoFile(const SteamFolder&, const Run& run) { run(); }
+
+void ReadOnlyFile(const SteamFolder& steam, const Run& run) {
+    steam.WriteLoginUsers(Fixture("sample-steambackup.vdf"));
+    ::SetFileAttributesW(steam.LoginUsers().c_str(), FILE_ATTRIBUTE_READONLY);
+    run();
+}
+
+void LockedFile(const SteamFolder& steam, const Run& run) {
+    steam.WriteLoginUsers(Fixture("sample-steambackup.vdf"));
+    // Another program holds it open for reading, sharing nothing but reads.
+    HANDLE lock = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    run();
+    ::CloseHandle(lock);
+}
+
+void FolderInPlaceOfTheFile(const SteamFolder& steam, const Run& run) {
+    ::CreateDirectoryW(steam.LoginUsers().c_str(), nullptr);
+    run();
+    EXPECT_TRUE(::GetFileAttributesW(steam.LoginUsers().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void FullDrive(const SteamFolder& steam, const Run& run) {
+    NIMBREL_STAGE(drive, testbed::SmallVolume(steam.Path() + L"\\config"));
     // Room for the file, but not for a second copy of it: three fifths of the volume.
     const ULONGLONG room = drive.Free();
     const std::size_t account = WithAccounts(2).size() - WithAccounts(1).size();
@@ -268,17 +175,108 @@ TEST_F(Startup, AFullDriveIsReportedForTheUsersFileWhichStaysAsItWas) {
     ASSERT_GT(original.size(), room / 2);
     steam.WriteLoginUsers(original);
     ASSERT_EQ(steam.ReadLoginUsers(), original);
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-    const auto box = nimbrel.WaitForBox(10000);
-    ASSERT_TRUE(box);
-    EXPECT_EQ(box->text, L"Run-time error '61':\r\n\r\nDisk full\r\n\r\n" + steam.LoginUsers());
-    PressOk(box->window);
-    EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
-    EXPECT_EQ(steam.ReadLoginUsers(), original);
-    // Windows may give a volume of its own the system's folder at its root, as it does any.
-    std::vector<std::wstring> beside = steam.Files(L"config");
-    beside.erase(std::remove(beside.begin(), beside.end(), L"System Volume Information"),
-                 beside.end());
-    EXPECT_THAT(beside, ::testing::ElementsAre(L"loginusers.vdf"));
-    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+    run();
 }
+
+void OneFlagToSet(const SteamFolder& steam, const Run& run) {
+    steam.WriteLoginUsers("\"WantsOfflineMode\" \"0\"");
+    run();
+}
+
+// A box the run shows: its title, and its text as a pattern: "%F" stands for the path of
+// loginusers.vdf, '*' for any text.
+struct BoxSeen {
+    std::wstring title, text;
+};
+using Boxes = std::vector<BoxSeen>;
+
+enum class From { ItsFolder, AnotherSteamFolder };  // the working directory, with a Steam.exe
+
+struct Stop {
+    const char* name;
+    Stage stage;
+    bool steamBeside;  // the stand-in as Steam.exe in Nimbrel's folder
+    From from;
+    Boxes boxes;           // in their order, each closed with OK
+    std::wstring caption;  // while the boxes show
+    DWORD exitCode;
+    std::optional<std::string> after;  // the file at the end; nothing: as it was before
+};
+
+void PrintTo(const Stop& row, std::ostream* out) { *out << row.name; }
+
+const std::wstring kVersion = L"Nimbrel - V. 0.1";
+const BoxSeen kNotFound{L"Nimbrel", L"Run-time error '53':\r\n\r\nFile not found*"};
+const Stop kStops[] = {
+    {"MissingFile", NoFile, true, From::ItsFolder,
+     Boxes{{kCheckTitle, L"%F\r\rnot found.\rNimbrel" + kMustBe}, kNotFound}, kVersion, 1,
+     std::nullopt},
+    {"ReadOnlyFile", ReadOnlyFile, true, From::ItsFolder,
+     Boxes{{L"Nimbrel", L"Run-time error '75'*%F*"}}, kVersion, 1, std::nullopt},
+    {"LockedFile", LockedFile, true, From::ItsFolder,
+     Boxes{{L"Nimbrel", L"Run-time error '70'*%F*"}}, kVersion, 1, std::nullopt},
+    {"FolderInPlaceOfTheFile", FolderInPlaceOfTheFile, true, From::ItsFolder,
+     Boxes{{kCheckTitle, L"*"}, {L"Nimbrel", L"Run-time error '75'*"}}, kVersion, 1, std::nullopt},
+    {"FullDrive", FullDrive, true, From::ItsFolder,
+     Boxes{{L"Nimbrel", L"Run-time error '61':\r\n\r\nDisk full\r\n\r\n%F"}}, kVersion, 1,
+     std::nullopt},
+    // Started from a folder that does hold steam.exe, so only the launch can fail: the rewrite
+    // came before it.
+    {"NoSteamInTheProgramFolder", OneFlagToSet, false, From::AnotherSteamFolder, Boxes{kNotFound},
+     L"Loading Steam.exe", 1, "\"WantsOfflineMode\" \"1\""},
+};
+
+// Whether the text fits the pattern, '*' standing for any text.
+bool Fits(const wchar_t* pattern, const wchar_t* text) {
+    if (*pattern == L'*') return Fits(pattern + 1, text) || (*text && Fits(pattern, text + 1));
+    return *pattern == *text && (!*text || Fits(pattern + 1, text + 1));
+}
+
+class EndsWithoutSteam : public EndToEnd, public ::testing::WithParamInterface<Stop> {};
+
+// What the config folder holds: Windows may give a volume of its own the system's folder at its
+// root, as it does any.
+std::vector<std::wstring> Beside(const SteamFolder& steam) {
+    std::vector<std::wstring> names = steam.Files(L"config");
+    names.erase(std::remove(names.begin(), names.end(), L"System Volume Information"), names.end());
+    return names;
+}
+
+}  // namespace
+
+TEST_P(EndsWithoutSteam, ShowsItsBoxesThenEnds) {
+    const Stop& row = GetParam();
+    SteamFolder steam(L"Steam-" + Widen(row.name), row.steamBeside);
+    std::optional<SteamFolder> other;
+    if (row.from == From::AnotherSteamFolder) other.emplace(L"Steam-other");
+    row.stage(steam, [&] {
+        const std::string before = steam.ReadLoginUsers();
+        const std::vector<std::wstring> beside = Beside(steam);
+        Launcher nimbrel(steam.Nimbrel(), L"", other ? other->Path() : steam.Path());
+        for (std::size_t i = 0; i < row.boxes.size(); ++i) {
+            const BoxSeen& seen = row.boxes[i];
+            const auto box =
+                i == 0 ? nimbrel.WaitForBox(10000) : nimbrel.WaitForBoxTitled(seen.title);
+            ASSERT_TRUE(box);
+            EXPECT_EQ(box->title, seen.title);
+            std::wstring text = seen.text;
+            if (const auto at = text.find(L"%F"); at != std::wstring::npos)
+                text.replace(at, 2, steam.LoginUsers());
+            EXPECT_TRUE(Fits(text.c_str(), box->text.c_str()))
+                << "the box's text does not fit " << Narrow(text) << ":\n"
+                << Narrow(box->text);
+            EXPECT_EQ(nimbrel.Caption(), row.caption);
+            PressOk(box->window);
+        }
+        EXPECT_EQ(nimbrel.WaitForExit(5000), row.exitCode);
+        EXPECT_EQ(steam.ReadLoginUsers(), row.after.value_or(before));
+        EXPECT_EQ(Beside(steam), beside) << "no file left beside it";
+        EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+        if (other) {
+            EXPECT_THAT(other->SteamStarts(), IsEmpty());
+        }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Startup, EndsWithoutSteam, ::testing::ValuesIn(kStops),
+                         [](const auto& info) { return std::string(info.param.name); });

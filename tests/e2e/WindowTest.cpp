@@ -128,7 +128,7 @@ TEST_F(Window, ClosingTheWindowEndsTheProgram) {
 }
 
 TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
-    NIMBREL_SKIP_WITHOUT_FOREGROUND();
+    NIMBREL_STAGE(foreground, testbed::ForegroundWindow());
     struct Case {
         const wchar_t* name;
         WORD key;
@@ -138,7 +138,7 @@ TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
     for (const Case c : {Case{L"space", VK_SPACE, false, false},
                          Case{L"enter after a box", VK_RETURN, true, false},
                          Case{L"enter held before", VK_RETURN, false, true}}) {
-        SCOPED_TRACE(Utf8(c.name));
+        SCOPED_TRACE(Narrow(c.name));
         SteamFolder steam(std::wstring(L"Steam-keys-") + c.name);
         steam.WriteLoginUsers("");
         // Started elsewhere, the run stops at the Steam box first; closing it hands the
@@ -207,7 +207,7 @@ TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
     EXPECT_EQ(::CompareStringOrdinal(started.c_str(), static_cast<int>(folder.size()),
                                      folder.c_str(), static_cast<int>(folder.size()), TRUE),
               CSTR_EQUAL)
-        << Utf8(started);
+        << Narrow(started);
     EXPECT_EQ(started.find(steam.Path()), std::wstring::npos);
     EXPECT_EQ(nimbrel.Caption(), L"Loading Steam.exe") << "the click does not change the caption";
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u) << "the timed exit still comes";

@@ -8,14 +8,13 @@
 #include <string>
 
 #include "Staging.h"
-#include "WineUnix.h"
 
 namespace testbed {
 
 // Takes from everyone, owner and administrators too, the right to add or remove entries in
-// folder while the object lives: a deny entry in its access list, which binds them all. Wine
-// keeps the entry but checks no file access against it: there the folder's Unix mode loses its
-// write bits as well, which binds everyone but root.
+// folder while the object lives: a deny entry in its access list, which binds them all. Wine's
+// server turns the entry into the folder's Unix mode (no write bits), which binds everyone but
+// root: as root the case cannot be staged.
 class FolderWritesDenied {
 public:
     explicit FolderWritesDenied(const std::wstring& folder) : folder_(folder) {
@@ -49,17 +48,12 @@ public:
             return;
         }
         old_ = old;
-        if (UnderWine()) {
-            WineGapClosed("holds a folder to its access list", !CanCreateIn());
-            UnixMode("a-w");
-        }
         if (CanCreateIn())
             why_ =
                 "this user writes into any folder (root, under Wine); the unprivileged run "
                 "checks it";
     }
     ~FolderWritesDenied() {
-        if (UnderWine()) UnixMode("u+w");
         if (old_)
             ::SetNamedSecurityInfoW(folder_.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                     nullptr, nullptr, old_, nullptr);
@@ -78,11 +72,6 @@ private:
         ::CloseHandle(created);
         ::DeleteFileW(probe.c_str());
         return true;
-    }
-    void UnixMode(const char* mode) {
-        EXPECT_TRUE(wine::RunUnixShell(
-            folder_, std::string("chmod ") + mode + " " + wine::UnixPathOf(folder_)))
-            << "chmod " << mode << " did not run";
     }
     std::wstring folder_;
     PSECURITY_DESCRIPTOR original_ = nullptr;
