@@ -15,22 +15,9 @@
 
 namespace {
 
-std::wstring OwnFolder() {
-    wchar_t path[MAX_PATH * 4];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.rfind(L'\\'));
-}
-
 DWORD Lifetime(const std::wstring& folder) {
-    HANDLE file = ::CreateFileW((folder + L"\\steam-lifetime.txt").c_str(), GENERIC_READ,
-                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 60000;
-    char text[32] = {};
-    DWORD read = 0;
-    ::ReadFile(file, text, sizeof text - 1, &read, nullptr);
-    ::CloseHandle(file);
-    return static_cast<DWORD>(std::strtoul(text, nullptr, 10));
+    const std::string text = testbed::ReadBytes(folder + L"\\steam-lifetime.txt");
+    return text.empty() ? 60000 : static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
 }
 
 // Writes the start's line into a new file; the last error when it could not, else 0. A scanner
@@ -46,11 +33,8 @@ DWORD LogStart(const std::wstring& folder, const std::string& line) {
         wchar_t name[64];
         std::swprintf(name, 64, L"\\%020lld-%lu.txt", static_cast<long long>(now.QuadPart),
                       static_cast<unsigned long>(::GetCurrentProcessId()));
-        if (!::CreateDirectoryW(starts.c_str(), nullptr) &&
-            ::GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = ::GetLastError();
-            continue;
-        }
+        // There already, or else made here; where it cannot be, the file's error says why.
+        ::CreateDirectoryW(starts.c_str(), nullptr);
         HANDLE log = ::CreateFileW((starts + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                    CREATE_NEW, 0, nullptr);
         if (log == INVALID_HANDLE_VALUE) {
@@ -58,10 +42,10 @@ DWORD LogStart(const std::wstring& folder, const std::string& line) {
             continue;
         }
         DWORD written = 0;
-        const BOOL wrote =
-            ::WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        error = wrote && written == line.size() ? 0 : ::GetLastError();
-        if (error == 0 && written != line.size()) error = ERROR_WRITE_FAULT;
+        if (!::WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr))
+            error = ::GetLastError();
+        else
+            error = written == line.size() ? 0 : ERROR_WRITE_FAULT;
         ::CloseHandle(log);
         if (error == 0) return 0;
         ::DeleteFileW((starts + name).c_str());
@@ -72,12 +56,13 @@ DWORD LogStart(const std::wstring& folder, const std::string& line) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    const std::wstring folder = OwnFolder();
-    wchar_t cwd[MAX_PATH * 4];
-    const DWORD cwdLength = ::GetCurrentDirectoryW(MAX_PATH * 4, cwd);
+    wchar_t path[MAX_PATH * 4];
+    const std::wstring exe(path, ::GetModuleFileNameW(nullptr, path, MAX_PATH * 4));
+    const std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
+    const std::wstring cwd(path, ::GetCurrentDirectoryW(MAX_PATH * 4, path));
     const std::string line = std::to_string(::GetCurrentProcessId()) + "\t" +
-                             testbed::Narrow(::GetCommandLineW()) + "\t" +
-                             testbed::Narrow(std::wstring(cwd, cwdLength)) + "\n";
+                             testbed::Narrow(::GetCommandLineW()) + "\t" + testbed::Narrow(cwd) +
+                             "\n";
     if (const DWORD error = LogStart(folder, line)) {
         const std::wstring text = L"The stand-in Steam.exe could not log its start in " + folder +
                                   L"\\steam-starts: error " + std::to_wstring(error);

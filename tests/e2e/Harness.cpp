@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -14,62 +15,42 @@ constexpr wchar_t kFormClass[] = L"NimbrelForm";
 
 // The Nimbrel.exe programs the running case started, kept until the case ends, so that a
 // failed case can report how each stood when it failed. A deque: a Launcher keeps a reference.
-std::deque<testbed::Process>& StartedThisCase() {
-    static std::deque<testbed::Process> started;
-    return started;
+std::deque<testbed::Process> startedThisCase;
+bool reportedThisCase = false;
+
+ULONGLONG Ticks(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-const testbed::Process& Start(const std::wstring& exe, const std::wstring& arguments,
-                              const std::wstring& workingDir, int showCommand) {
-    testbed::Process::Options options;
-    options.workingDir = workingDir;
-    options.showCommand = showCommand;
-    return StartedThisCase().emplace_back(
-        exe, L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments), options);
-}
-
-bool& ReportedThisCase() {
-    static bool reported = false;
-    return reported;
-}
-
-// What a failed case leaves behind, before anything is ended: the windows, how each Nimbrel.exe
-// of the case stood, and the stand-ins that run.
+// What a failed case leaves behind, before anything is ended: the visible windows of Nimbrel.exe
+// and Steam.exe (a box with its text), each Nimbrel.exe of the case with its exit code and when
+// it ended, and each Steam.exe that runs, with its path.
 void ReportAfterFailure() {
-    if (ReportedThisCase()) return;
-    ReportedThisCase() = true;
+    if (std::exchange(reportedThisCase, true)) return;
     for (const wchar_t* image : {L"Nimbrel.exe", L"Steam.exe"})
         for (DWORD id : ProcessesNamed(image)) {
-            const std::vector<Box> boxes = BoxesOf(id);
-            for (const testbed::WindowInfo& window : testbed::TopLevelWindows(id)) {
-                if (!window.visible) continue;
-                const auto box = std::find_if(boxes.begin(), boxes.end(), [&](const Box& b) {
-                    return b.window == window.window;
-                });
-                std::printf("window of %s %lu: class %s, title \"%s\"%s%s\n", Narrow(image).c_str(),
-                            static_cast<unsigned long>(id), Narrow(window.className).c_str(),
-                            Narrow(window.title).c_str(), box != boxes.end() ? ", text: " : "",
-                            box != boxes.end() ? Narrow(box->text).c_str() : "");
-            }
+            for (const testbed::WindowInfo& window : testbed::TopLevelWindows(id))
+                if (window.visible)
+                    std::printf("window of %s %lu: class %s, title \"%s\"\n", Narrow(image).c_str(),
+                                static_cast<unsigned long>(id), Narrow(window.className).c_str(),
+                                Narrow(window.title).c_str());
+            for (const Box& box : BoxesOf(id))
+                std::printf("  its box \"%s\" says: %s\n", Narrow(box.title).c_str(),
+                            Narrow(box.text).c_str());
         }
-    for (const testbed::Process& process : StartedThisCase()) {
+    for (const testbed::Process& process : startedThisCase) {
         if (!process.Started()) continue;
         FILETIME created{}, ended{}, kernel{}, user{};
         ::GetProcessTimes(process.Handle(), &created, &ended, &kernel, &user);
-        DWORD code = 0;
-        ::GetExitCodeProcess(process.Handle(), &code);
+        const std::optional<DWORD> code = process.WaitForExit("", 0);  // only looks
+        if (!code) ::GetSystemTimeAsFileTime(&ended);
         char status[40] = "still runs";
-        if (process.Running())
-            ::GetSystemTimeAsFileTime(&ended);
-        else
+        if (code)
             std::snprintf(status, sizeof status, "ended with exit code 0x%08lX",
-                          static_cast<unsigned long>(code));
-        const auto ticks = [](const FILETIME& t) {
-            return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-        };
+                          static_cast<unsigned long>(*code));
         std::printf("Nimbrel.exe %lu: %s, %.1f s after its start\n",
                     static_cast<unsigned long>(process.Id()), status,
-                    static_cast<double>(ticks(ended) - ticks(created)) / 1e7);
+                    static_cast<double>(Ticks(ended) - Ticks(created)) / 1e7);
     }
     for (DWORD id : ProcessesNamed(L"Steam.exe"))
         std::printf("Steam.exe %lu runs: %s\n", static_cast<unsigned long>(id),
@@ -78,10 +59,6 @@ void ReportAfterFailure() {
 }
 
 }  // namespace
-
-std::wstring NimbrelExe() { return testbed::TreeFile(L"NIMBREL_EXE", NIMBREL_EXE); }
-
-std::wstring FakeSteamExe() { return testbed::TreeFile(L"NIMBREL_FAKE_STEAM", NIMBREL_FAKE_STEAM); }
 
 std::string Fixture(const char* name) {
     const std::string bytes =
@@ -123,30 +100,27 @@ std::string WithAccounts(int count) {
     return text + sample.substr(last);
 }
 
-FILETIME LastWriteTime(const std::wstring& path) {
+ULONGLONG LastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-    return data.ftLastWriteTime;
+    return Ticks(data.ftLastWriteTime);
 }
 
-SteamFolder::SteamFolder(const std::wstring& name, bool withSteam)
+SteamFolder::SteamFolder(const std::wstring& name, const std::optional<std::string>& loginUsers,
+                         bool withSteam)
     : path_(testbed::ScratchFolder(name)) {
     fs::create_directories(fs::path(path_) / L"config");
     fs::copy_file(NimbrelExe(), Nimbrel());
     if (withSteam) fs::copy_file(FakeSteamExe(), path_ + L"\\Steam.exe");
+    if (loginUsers) WriteLoginUsers(*loginUsers);
 }
 
 std::vector<SteamStart> SteamStartsIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(fs::path(folder) / L"steam-starts", error))
-        names.push_back(entry.path().wstring());
-    std::sort(names.begin(), names.end());  // named after the performance counter: in start order
     std::vector<SteamStart> starts;
-    for (const std::wstring& name : names) {
-        const std::string line = ReadBytes(name);
-        const auto tab1 = line.find('\t');
-        const auto tab2 = line.rfind('\t');
+    // Named after the performance counter: in start order.
+    for (const std::wstring& name : FilesIn(folder + L"\\steam-starts")) {
+        const std::string line = ReadBytes(folder + L"\\steam-starts\\" + name);
+        const auto tab1 = line.find('\t'), tab2 = line.rfind('\t');
         // A file still being written is read on the next look.
         if (tab1 == std::string::npos || tab2 == tab1 || line.back() != '\n') continue;
         starts.push_back({static_cast<DWORD>(std::stoul(line.substr(0, tab1))),
@@ -160,14 +134,13 @@ std::vector<SteamStart> SteamFolder::WaitForSteamStarts(std::size_t count, DWORD
     bool said = false;
     const auto logged = [&] {
         const auto boxes = BoxesOf(L"Steam.exe");
-        if (!boxes.empty() && !said)
+        if (!boxes.empty() && !std::exchange(said, true))
             ADD_FAILURE() << "the stand-in Steam.exe says " << Narrow(boxes[0].title) << ": "
                           << Narrow(boxes[0].text);
-        said = said || !boxes.empty();
         return SteamStarts().size() >= count || said;
     };
     const auto noneRuns = [] {
-        return std::none_of(StartedThisCase().begin(), StartedThisCase().end(),
+        return std::none_of(startedThisCase.begin(), startedThisCase.end(),
                             [](const testbed::Process& started) { return started.Running(); });
     };
     const std::string what = std::to_string(count) + " starts of the stand-in Steam.exe";
@@ -178,16 +151,11 @@ std::vector<SteamStart> SteamFolder::WaitForSteamStarts(std::size_t count, DWORD
     return SteamStarts();
 }
 
-std::vector<std::wstring> SteamFolder::Files(const std::wstring& subfolder) const {
-    std::vector<std::wstring> names;
-    for (const auto& entry : fs::directory_iterator(fs::path(path_) / subfolder))
-        names.push_back(entry.path().filename().wstring());
-    return names;
-}
-
 Launcher::Launcher(const std::wstring& exe, const std::wstring& arguments,
                    const std::wstring& workingDir, int showCommand)
-    : process_(Start(exe, arguments, workingDir, showCommand)) {}
+    : process_(startedThisCase.emplace_back(
+          exe, L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments),
+          testbed::Process::Options{workingDir, showCommand})) {}
 
 Launcher::~Launcher() {
     if (!Running()) return;
@@ -195,10 +163,6 @@ Launcher::~Launcher() {
     // of the same case would otherwise meet this one still running.
     if (::testing::Test::HasFailure()) ReportAfterFailure();
     process_.Terminate(98);
-}
-
-std::optional<DWORD> Launcher::WaitForExit(DWORD timeoutMs) const {
-    return process_.WaitForExit("Nimbrel.exe to end", timeoutMs);
 }
 
 std::optional<DWORD> Launcher::Quit() const {
@@ -211,23 +175,15 @@ std::optional<DWORD> Launcher::Quit() const {
     return WaitForExit(5000);
 }
 
-std::optional<Box> Launcher::WaitForBox(DWORD timeoutMs) const {
+std::optional<Box> Launcher::WaitForBox(DWORD timeoutMs, const std::wstring& title) const {
     std::optional<Box> box;
-    WaitUntil("a box of Nimbrel.exe", timeoutMs, [&] {
+    const std::string what =
+        title.empty() ? "a box of Nimbrel.exe" : "a box titled " + Narrow(title);
+    WaitUntil(what, timeoutMs, [&] {
         const std::vector<Box> boxes = BoxesOf(ProcessId());
-        if (!boxes.empty()) box = boxes[0];
+        if (!boxes.empty() && (title.empty() || boxes[0].title == title)) box = boxes[0];
         return box || !Running();
     });
-    return box;
-}
-
-std::optional<Box> Launcher::WaitForBoxTitled(const std::wstring& title, DWORD timeoutMs) const {
-    std::optional<Box> box;
-    WaitUntil("a box titled " + Narrow(title), timeoutMs, [&] {
-        box = WaitForBox(0);
-        return (box && box->title == title) || !Running();
-    });
-    if (box && box->title != title) box.reset();
     return box;
 }
 
@@ -262,8 +218,8 @@ void EndToEnd::TearDown() {
         }
     testbed::KillProcessesNamed(L"Nimbrel.exe");
     testbed::KillProcessesNamed(L"Steam.exe");
-    StartedThisCase().clear();
-    ReportedThisCase() = false;
+    startedThisCase.clear();
+    reportedThisCase = false;
 }
 
 }  // namespace e2e

@@ -1,31 +1,29 @@
 // Two copies of one program file under Wine: the second hands over to the first and ends (copies
 // of two files run side by side: a row of Launch/StraightThrough).
-#include <gmock/gmock.h>
-
 #include "Harness.h"
 
 using namespace e2e;
-using ::testing::IsEmpty;
-using ::testing::SizeIs;
+
+using Instance = EndToEnd;
 
 namespace {
 
-class Instance : public EndToEnd {};
-
-DWORD OwnerOf(HWND window) {
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    return owner;
+// The second copy ends at once, never showing its window, and leaves the file and Steam alone.
+void EndsUntouched(const Launcher& second, const SteamFolder& steam, ULONGLONG before) {
+    EXPECT_EQ(second.WaitForExit(5000), 0u);
+    EXPECT_FALSE(second.WaitForForm(0)) << "the second copy never showed its window";
+    EXPECT_EQ(steam.ReadLoginUsers(), kOnline);
+    EXPECT_EQ(LastWriteTime(steam.LoginUsers()), before);
+    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
 }
 
 }  // namespace
 
 TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything) {
     NIMBREL_STAGE(foreground, testbed::ForegroundWindow());
-    SteamFolder steam(L"Steam-twice");
-    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
-    // Copy A, started elsewhere, waits at its Steam box, its window minimised.
-    Launcher first(steam.Nimbrel(), L"", steam.Path() + L"\\config");
+    SteamFolder steam(L"Steam-twice", kOnline);
+    // Copy A waits at its Steam box, its window minimised.
+    Launcher first(steam.Nimbrel(), L"", steam.Elsewhere());
     const auto box = first.WaitForBox();
     ASSERT_TRUE(box);
     HWND form = first.WaitForForm();
@@ -33,18 +31,15 @@ TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything)
     ::ShowWindow(form, SW_MINIMIZE);
     ASSERT_TRUE(
         WaitUntil("A's window to minimise", 2000, [&] { return ::IsIconic(form) != FALSE; }));
-    const FILETIME before = LastWriteTime(steam.LoginUsers());
+    const ULONGLONG before = LastWriteTime(steam.LoginUsers());
 
-    Launcher second(steam.Nimbrel(), L"-KillSteam", steam.Path());
-    EXPECT_EQ(second.WaitForExit(5000), 0u);
-    EXPECT_FALSE(second.WaitForForm(0)) << "the second copy never showed its window";
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n");
-    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())));
-    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
-
+    EndsUntouched(Launcher(steam.Nimbrel(), L"-KillSteam", steam.Path()), steam, before);
     WaitUntil("A's window to be restored", 2000, [&] { return !::IsIconic(form); });
-    WaitUntil("A to be the foreground program", 2000,
-              [&] { return OwnerOf(::GetForegroundWindow()) == first.ProcessId(); });
+    WaitUntil("A to be the foreground program", 2000, [&] {
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(::GetForegroundWindow(), &owner);
+        return owner == first.ProcessId();
+    });
     EXPECT_FALSE(::GetWindowLongW(form, GWL_EXSTYLE) & WS_EX_TOPMOST) << "A was left topmost";
 
     // A carries on as if nothing happened.
@@ -54,22 +49,16 @@ TEST_F(Instance, ASecondCopyBringsTheFirstForwardAndEndsWithoutTouchingAnything)
 }
 
 TEST_F(Instance, TheSameProgramFileReachedThroughASecondDriveLetterIsAnotherCopy) {
-    SteamFolder steam(L"Steam-sdrive");
-    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
-    Launcher first(steam.Nimbrel(), L"", steam.Path() + L"\\config");  // waits at its Steam box
+    SteamFolder steam(L"Steam-sdrive", kOnline);
+    Launcher first(steam.Nimbrel(), L"", steam.Elsewhere());  // waits at its Steam box
     const auto box = first.WaitForBox();
     ASSERT_TRUE(box);
-    const FILETIME before = LastWriteTime(steam.LoginUsers());
+    const ULONGLONG before = LastWriteTime(steam.LoginUsers());
 
     // Drive S: maps to the Steam folder from now on.
     NIMBREL_STAGE(drive, testbed::DriveLink(L's', steam.Path()));
     ASSERT_TRUE(drive.Made());
-    Launcher second(L"S:\\Nimbrel.exe", L"", L"S:\\");
-    EXPECT_EQ(second.WaitForExit(5000), 0u);
-    EXPECT_FALSE(second.WaitForForm(0));
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n");
-    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())));
-    EXPECT_THAT(steam.SteamStarts(), IsEmpty());
+    EndsUntouched(Launcher(L"S:\\Nimbrel.exe", L"", L"S:\\"), steam, before);
 
     PressOk(box->window);
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));

@@ -1,41 +1,23 @@
 // A whole run under Wine: the launch of the stand-in Steam.exe, the captions, the timed exit.
-#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 
+#include <deque>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
 
 #include "Harness.h"
 
 using namespace e2e;
-using ::testing::IsEmpty;
-using ::testing::SizeIs;
+using ::testing::Contains;
 
-namespace {
-
-class Launch : public EndToEnd {};
-
-bool StillRunning(DWORD processId) {
-    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, processId);
-    if (!process) return false;
-    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-    ::CloseHandle(process);
-    return running;
-}
-
-}  // namespace
+using Launch = EndToEnd;
 
 TEST_F(Launch, StartsSteamOnceWithTheArgumentsAndEndsAboutTwoSecondsLater) {
-    SteamFolder steam(L"Steam-run");
-    steam.WriteLoginUsers(Fixture("sample-bookishtrain.vdf"));
+    SteamFolder steam(L"Steam-run", Fixture("sample-bookishtrain.vdf"));
     Launcher nimbrel(steam.Nimbrel(), L"-Silent -Login \"A B\"", steam.Path());
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
     const ULONGLONG launchedAt = ::GetTickCount64();
-    EXPECT_EQ(starts[0].commandLine,
-              "\"" + Narrow(steam.Path()) + "\\Steam.exe\" -Silent -Login \"A B\"");
+    EXPECT_EQ(starts[0].commandLine, SteamCommandLine(steam.Path(), " -Silent -Login \"A B\""));
     EXPECT_EQ(starts[0].workingDir, Narrow(steam.Path()))
         << "Steam inherits the launcher's working directory";
     EXPECT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe", 1000));
@@ -44,12 +26,11 @@ TEST_F(Launch, StartsSteamOnceWithTheArgumentsAndEndsAboutTwoSecondsLater) {
     EXPECT_GE(lived, 1500u) << "the program waits for its exit timer";
     EXPECT_LE(lived, 5000u);
     EXPECT_THAT(steam.SteamStarts(), SizeIs(1)) << "a Steam that shows up is started once";
-    EXPECT_TRUE(StillRunning(starts[0].processId));
+    EXPECT_THAT(ProcessesNamed(L"Steam.exe"), Contains(starts[0].processId));
 }
 
 TEST_F(Launch, QuitDuringThePendingExitEndsAtOnceAndSteamKeepsRunning) {
-    SteamFolder steam(L"Steam-quit");
-    steam.WriteLoginUsers("");
+    SteamFolder steam(L"Steam-quit", "");
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     ASSERT_NE(nimbrel.WaitForForm(), nullptr);
     ASSERT_TRUE(nimbrel.WaitForCaption(L"Loading Steam.exe"));
@@ -58,12 +39,11 @@ TEST_F(Launch, QuitDuringThePendingExitEndsAtOnceAndSteamKeepsRunning) {
     const ULONGLONG clickedAt = ::GetTickCount64();
     EXPECT_EQ(nimbrel.Quit(), 0u);
     EXPECT_LT(::GetTickCount64() - clickedAt, 1500u) << "Quit does not wait for the exit timer";
-    EXPECT_TRUE(StillRunning(starts[0].processId));
+    EXPECT_THAT(ProcessesNamed(L"Steam.exe"), Contains(starts[0].processId));
 }
 
 TEST_F(Launch, AStartTheStandInCannotLogFailsTheCaseWithItsMessage) {
-    static SteamFolder steam(L"Steam-unlogged");
-    steam.WriteLoginUsers("");
+    static SteamFolder steam(L"Steam-unlogged", "");
     WriteBytes(steam.Path() + L"\\steam-starts", "");  // a file where its folder of starts goes
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     EXPECT_NONFATAL_FAILURE(steam.WaitForSteamStarts(1),
@@ -78,14 +58,6 @@ TEST_F(Launch, AStartTheStandInCannotLogFailsTheCaseWithItsMessage) {
 // The runs that go straight through: the file rewritten, Steam started once with the arguments.
 namespace {
 
-// Where the row runs Nimbrel: run gets its folder, as the program sees it; what the staging
-// made is checked after it.
-using Run = std::function<void(const std::wstring& folder)>;
-using Stage = void (*)(const SteamFolder& steam, const Run& run);
-
-void ItsFolder(const SteamFolder& steam, const Run& run) { run(steam.Path()); }
-
-// The root of drive N: for the time of the case.
 void DriveRoot(const SteamFolder& steam, const Run& run) {
     NIMBREL_STAGE(drive, testbed::DriveLink(L'n', steam.Path()));
     ASSERT_TRUE(drive.Made());
@@ -128,8 +100,8 @@ const Through kThroughs[] = {
     {"FolderWithABlank", ADecoyAbove, L"Decoy\\Steam Dir", 1, nullptr, "", L"-a  b", " -a  b", '1',
      End::ByQuit},
     // The program's folder as the system gives it, with its backslash: "N:\\Steam.exe".
-    {"DriveRoot", DriveRoot, L"Steam-drive-root", 1, nullptr, "\"WantsOfflineMode\"\t\t\"0\"\n",
-     L"-r", " -r", '1', End::ByQuit},
+    {"DriveRoot", DriveRoot, L"Steam-drive-root", 1, nullptr, kOnline, L"-r", " -r", '1',
+     End::ByQuit},
     {"KillSteamWithNoneRunning", ItsFolder, L"Steam-kill-none", 1, nullptr, "", L"-KILLSTEAM -Abc",
      " -abc", '1', End::ByItself},
     {"Online", ItsFolder, L"Steam-online", 1, nullptr,
@@ -142,36 +114,30 @@ const Through kThroughs[] = {
 
 class StraightThrough : public EndToEnd, public ::testing::WithParamInterface<Through> {};
 
-std::wstring LoginUsersIn(const std::wstring& folder) {
-    return (std::filesystem::path(folder) / L"config" / L"loginusers.vdf").wstring();
-}
-
 }  // namespace
 
 TEST_P(StraightThrough, RewritesTheFileAndStartsSteamOnceWithTheArguments) {
     const Through& row = GetParam();
+    const std::string before = row.crLfSample ? CrLf(Fixture(row.crLfSample)) : row.before;
     std::vector<SteamFolder> steams;
     for (int n = 1; n <= row.copies; ++n)
-        steams.emplace_back(n == 1 ? row.folder : row.folder + (L"-" + std::to_wstring(n)));
+        steams.emplace_back(n == 1 ? row.folder : row.folder + (L"-" + std::to_wstring(n)), before);
     row.stage(steams[0], [&](const std::wstring& first) {
         std::vector<std::wstring> folders{first};
         for (std::size_t i = 1; i < steams.size(); ++i) folders.push_back(steams[i].Path());
-        const std::string before = row.crLfSample ? CrLf(Fixture(row.crLfSample)) : row.before;
-        std::vector<std::unique_ptr<Launcher>> copies;
-        for (const std::wstring& folder : folders) {
-            WriteBytes(LoginUsersIn(folder), before);
-            copies.push_back(std::make_unique<Launcher>(
-                (std::filesystem::path(folder) / L"Nimbrel.exe").wstring(), row.arguments, folder));
-        }
+        std::deque<Launcher> copies;
+        for (const std::wstring& folder : folders)
+            copies.emplace_back((std::filesystem::path(folder) / L"Nimbrel.exe").wstring(),
+                                row.arguments, folder);
         for (const SteamFolder& steam : steams) ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
         for (const auto& copy : copies)
-            EXPECT_EQ(row.end == End::ByQuit ? copy->Quit() : copy->WaitForExit(10000), 0u);
+            EXPECT_EQ(row.end == End::ByQuit ? copy.Quit() : copy.WaitForExit(10000), 0u);
         for (const std::wstring& folder : folders) {
             const auto starts = SteamStartsIn(folder);
             ASSERT_THAT(starts, SizeIs(1)) << "a Steam is started once";
-            EXPECT_EQ(starts[0].commandLine,
-                      "\"" + Narrow(folder) + "\\Steam.exe\"" + std::string(row.passed));
-            const std::string after = ReadBytes(LoginUsersIn(folder));
+            EXPECT_EQ(starts[0].commandLine, SteamCommandLine(folder, row.passed));
+            const std::string after =
+                ReadBytes(std::filesystem::path(folder) / L"config" / L"loginusers.vdf");
             EXPECT_EQ(after.size(), before.size()) << "the file does not grow";
             EXPECT_EQ(after, Flagged(before, row.flags));
         }

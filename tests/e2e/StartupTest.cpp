@@ -1,82 +1,62 @@
 // The start-up under Wine: file checks, their boxes, and the rewrite of loginusers.vdf.
-#include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 
 #include <algorithm>
-#include <functional>
 #include <optional>
 
 #include "Harness.h"
 #include "SmallVolume.h"
 
 using namespace e2e;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::SizeIs;
-
-namespace {
+using Startup = EndToEnd;
 
 const std::wstring kCheckTitle = L"Steam.exe not found!";
 const std::wstring kMustBe = L".exe must be in the Steam-Directory, where the steam.exe is located";
 
-class Startup : public EndToEnd {};
-
-}  // namespace
-
 TEST_F(Startup, FlipsTheFlagsOfARealFileByteExactAndASecondRunWritesNothing) {
-    SteamFolder steam(L"Steam-default");
     const std::string original = Fixture("sample-bookishtrain.vdf");
-    steam.WriteLoginUsers(original);
-    {
-        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-        ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
-        ASSERT_EQ(nimbrel.Quit(), 0u);
-    }
+    SteamFolder steam(L"Steam-default", original);
+    Launcher first(steam.Nimbrel(), L"", steam.Path());
+    ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
+    ASSERT_EQ(first.Quit(), 0u);
     const std::string expected = Flagged(original);
     ASSERT_NE(expected, original);
     EXPECT_EQ(steam.ReadLoginUsers(), expected);
     EXPECT_THAT(steam.Files(L"config"), ElementsAre(L"loginusers.vdf"));
 
-    const FILETIME before = LastWriteTime(steam.LoginUsers());
+    const ULONGLONG before = LastWriteTime(steam.LoginUsers());
     ::Sleep(50);
-    {
-        Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
-        ASSERT_THAT(steam.WaitForSteamStarts(2), SizeIs(2));
-        ASSERT_EQ(nimbrel.Quit(), 0u);
-    }
+    Launcher second(steam.Nimbrel(), L"", steam.Path());
+    ASSERT_THAT(steam.WaitForSteamStarts(2), SizeIs(2));
+    ASSERT_EQ(second.Quit(), 0u);
     EXPECT_EQ(steam.ReadLoginUsers(), expected);
-    EXPECT_TRUE(SameTime(before, LastWriteTime(steam.LoginUsers())))
-        << "an unchanged file is not rewritten";
+    EXPECT_EQ(LastWriteTime(steam.LoginUsers()), before) << "an unchanged file is not rewritten";
 }
 
 TEST(Samples, OnesWhoseLineEndsTheCheckoutTurnedToCrLfAreCaught) {
-    SteamFolder checkout(L"Samples-crlf", /*withSteam=*/false);
-    WriteBytes(checkout.Path() + L"\\sample-steambackup.vdf",
-               CrLf(Fixture("sample-steambackup.vdf")));
-    const testbed::ScopedVariable fixtures(L"NIMBREL_FIXTURES", checkout.Path());
+    const std::wstring checkout = testbed::ScratchFolder(L"Samples-crlf");
+    WriteBytes(checkout + L"\\sample-steambackup.vdf", CrLf(Fixture("sample-steambackup.vdf")));
+    const testbed::ScopedVariable fixtures(L"NIMBREL_FIXTURES", checkout);
     EXPECT_NONFATAL_FAILURE(Fixture("sample-steambackup.vdf"), "the checkout changed line ends");
 }
 
 TEST_F(Startup, SteamMissingFromTheWorkingDirectoryShowsItsBoxThenGoesOn) {
-    SteamFolder steam(L"Steam-elsewhere");
-    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path() + L"\\config");
+    SteamFolder steam(L"Steam-elsewhere", kOnline);
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Elsewhere());
     const auto box = nimbrel.WaitForBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->title, kCheckTitle);
     EXPECT_EQ(box->text, L"Steam.exe not found - Nimbrel" + kMustBe);
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n")
-        << "the box comes before the rewrite";
+    EXPECT_EQ(steam.ReadLoginUsers(), kOnline) << "the box comes before the rewrite";
     PressOk(box->window);
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
+    EXPECT_EQ(steam.ReadLoginUsers(), Flagged(kOnline));
     EXPECT_EQ(nimbrel.Quit(), 0u);
 }
 
 TEST_F(Startup, AFileThatAnotherProgramHoldsForAMomentIsWaitedOut) {
-    SteamFolder steam(L"Steam-scanned");
     const std::string original = Fixture("sample-steambackup.vdf");
-    steam.WriteLoginUsers(original);
+    SteamFolder steam(L"Steam-scanned", original);
     // As a virus scanner does: open for reading, sharing reads only, from just before the start.
     HANDLE scanner = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                    nullptr, OPEN_EXISTING, 0, nullptr);
@@ -104,8 +84,7 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
     for (const Case& c : {Case{L"Steam-saved-meanwhile", WithAccounts(2), false},
                           Case{L"Steam-saved-within-a-tick", sameSize, true}}) {
         SCOPED_TRACE(Narrow(c.name));
-        SteamFolder steam(c.name);
-        steam.WriteLoginUsers(original);
+        SteamFolder steam(c.name, original);
         // Steam saving the file as it shuts down: a writer that lets others only read.
         HANDLE writer = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -133,21 +112,14 @@ TEST_F(Startup, AnotherProgramsSaveMeanwhileIsKeptAndGetsTheFlagsToo) {
     }
 }
 
-// The start-ups that end without Steam: each stops at a box and ends with an exit code, leaving
+// The start-ups that end without Steam: each stops at a box and ends with exit code 1, leaving
 // the file (and what is beside it) as the row says.
 namespace {
-
-// What a row stages before the start; run starts and checks Nimbrel while it stands, and what
-// the staging made is checked after it.
-using Run = std::function<void()>;
-using Stage = void (*)(const SteamFolder& steam, const Run& run);
-
-void NoFile(const SteamFolder&, const Run& run) { run(); }
 
 void ReadOnlyFile(const SteamFolder& steam, const Run& run) {
     steam.WriteLoginUsers(Fixture("sample-steambackup.vdf"));
     ::SetFileAttributesW(steam.LoginUsers().c_str(), FILE_ATTRIBUTE_READONLY);
-    run();
+    run(steam.Path());
 }
 
 void LockedFile(const SteamFolder& steam, const Run& run) {
@@ -156,13 +128,13 @@ void LockedFile(const SteamFolder& steam, const Run& run) {
     HANDLE lock = ::CreateFileW(steam.LoginUsers().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    run();
+    run(steam.Path());
     ::CloseHandle(lock);
 }
 
 void FolderInPlaceOfTheFile(const SteamFolder& steam, const Run& run) {
     ::CreateDirectoryW(steam.LoginUsers().c_str(), nullptr);
-    run();
+    run(steam.Path());
     EXPECT_TRUE(::GetFileAttributesW(steam.LoginUsers().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -175,12 +147,12 @@ void FullDrive(const SteamFolder& steam, const Run& run) {
     ASSERT_GT(original.size(), room / 2);
     steam.WriteLoginUsers(original);
     ASSERT_EQ(steam.ReadLoginUsers(), original);
-    run();
+    run(steam.Path());
 }
 
 void OneFlagToSet(const SteamFolder& steam, const Run& run) {
     steam.WriteLoginUsers("\"WantsOfflineMode\" \"0\"");
-    run();
+    run(steam.Path());
 }
 
 // A box the run shows: its title, and its text as a pattern: "%F" stands for the path of
@@ -197,9 +169,8 @@ struct Stop {
     Stage stage;
     bool steamBeside;  // the stand-in as Steam.exe in Nimbrel's folder
     From from;
-    Boxes boxes;           // in their order, each closed with OK
-    std::wstring caption;  // while the boxes show
-    DWORD exitCode;
+    Boxes boxes;                       // in their order, each closed with OK
+    std::wstring caption;              // while the boxes show
     std::optional<std::string> after;  // the file at the end; nothing: as it was before
 };
 
@@ -208,22 +179,22 @@ void PrintTo(const Stop& row, std::ostream* out) { *out << row.name; }
 const std::wstring kVersion = L"Nimbrel - V. 0.1";
 const BoxSeen kNotFound{L"Nimbrel", L"Run-time error '53':\r\n\r\nFile not found*"};
 const Stop kStops[] = {
-    {"MissingFile", NoFile, true, From::ItsFolder,
-     Boxes{{kCheckTitle, L"%F\r\rnot found.\rNimbrel" + kMustBe}, kNotFound}, kVersion, 1,
+    {"MissingFile", ItsFolder, true, From::ItsFolder,
+     Boxes{{kCheckTitle, L"%F\r\rnot found.\rNimbrel" + kMustBe}, kNotFound}, kVersion,
      std::nullopt},
     {"ReadOnlyFile", ReadOnlyFile, true, From::ItsFolder,
-     Boxes{{L"Nimbrel", L"Run-time error '75'*%F*"}}, kVersion, 1, std::nullopt},
+     Boxes{{L"Nimbrel", L"Run-time error '75'*%F*"}}, kVersion, std::nullopt},
     {"LockedFile", LockedFile, true, From::ItsFolder,
-     Boxes{{L"Nimbrel", L"Run-time error '70'*%F*"}}, kVersion, 1, std::nullopt},
+     Boxes{{L"Nimbrel", L"Run-time error '70'*%F*"}}, kVersion, std::nullopt},
     {"FolderInPlaceOfTheFile", FolderInPlaceOfTheFile, true, From::ItsFolder,
-     Boxes{{kCheckTitle, L"*"}, {L"Nimbrel", L"Run-time error '75'*"}}, kVersion, 1, std::nullopt},
+     Boxes{{kCheckTitle, L"*"}, {L"Nimbrel", L"Run-time error '75'*"}}, kVersion, std::nullopt},
     {"FullDrive", FullDrive, true, From::ItsFolder,
-     Boxes{{L"Nimbrel", L"Run-time error '61':\r\n\r\nDisk full\r\n\r\n%F"}}, kVersion, 1,
+     Boxes{{L"Nimbrel", L"Run-time error '61':\r\n\r\nDisk full\r\n\r\n%F"}}, kVersion,
      std::nullopt},
     // Started from a folder that does hold steam.exe, so only the launch can fail: the rewrite
     // came before it.
     {"NoSteamInTheProgramFolder", OneFlagToSet, false, From::AnotherSteamFolder, Boxes{kNotFound},
-     L"Loading Steam.exe", 1, "\"WantsOfflineMode\" \"1\""},
+     L"Loading Steam.exe", "\"WantsOfflineMode\" \"1\""},
 };
 
 // Whether the text fits the pattern, '*' standing for any text.
@@ -246,17 +217,17 @@ std::vector<std::wstring> Beside(const SteamFolder& steam) {
 
 TEST_P(EndsWithoutSteam, ShowsItsBoxesThenEnds) {
     const Stop& row = GetParam();
-    SteamFolder steam(L"Steam-" + Widen(row.name), row.steamBeside);
+    SteamFolder steam(L"Steam-" + Widen(row.name), std::nullopt, row.steamBeside);
     std::optional<SteamFolder> other;
     if (row.from == From::AnotherSteamFolder) other.emplace(L"Steam-other");
-    row.stage(steam, [&] {
+    row.stage(steam, [&](const std::wstring& folder) {
         const std::string before = steam.ReadLoginUsers();
         const std::vector<std::wstring> beside = Beside(steam);
-        Launcher nimbrel(steam.Nimbrel(), L"", other ? other->Path() : steam.Path());
+        Launcher nimbrel(folder + L"\\Nimbrel.exe", L"", other ? other->Path() : folder);
         for (std::size_t i = 0; i < row.boxes.size(); ++i) {
             const BoxSeen& seen = row.boxes[i];
             const auto box =
-                i == 0 ? nimbrel.WaitForBox(10000) : nimbrel.WaitForBoxTitled(seen.title);
+                i == 0 ? nimbrel.WaitForBox(10000) : nimbrel.WaitForBox(5000, seen.title);
             ASSERT_TRUE(box);
             EXPECT_EQ(box->title, seen.title);
             std::wstring text = seen.text;
@@ -268,7 +239,7 @@ TEST_P(EndsWithoutSteam, ShowsItsBoxesThenEnds) {
             EXPECT_EQ(nimbrel.Caption(), row.caption);
             PressOk(box->window);
         }
-        EXPECT_EQ(nimbrel.WaitForExit(5000), row.exitCode);
+        EXPECT_EQ(nimbrel.WaitForExit(5000), 1u);
         EXPECT_EQ(steam.ReadLoginUsers(), row.after.value_or(before));
         EXPECT_EQ(Beside(steam), beside) << "no file left beside it";
         EXPECT_THAT(steam.SteamStarts(), IsEmpty());

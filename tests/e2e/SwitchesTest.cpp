@@ -1,30 +1,15 @@
 // The switches under Wine: -KillSteam against a real running stand-in, and -?; -Online and
 // -KillSteam with none running are rows of Launch/StraightThrough.
-#include <gmock/gmock.h>
-
 #include "Harness.h"
 
 using namespace e2e;
-using ::testing::IsEmpty;
-using ::testing::SizeIs;
 
-namespace {
-
-class Switches : public EndToEnd {};
-
-std::string Launched(const SteamFolder& steam, const std::string& arguments) {
-    return "\"" + Narrow(steam.Path()) + "\\Steam.exe\"" + arguments;
-}
-
-}  // namespace
+using Switches = EndToEnd;
 
 TEST_F(Switches, KillSteamEndsTheRunningClientAndStartsANewOneWithoutArguments) {
-    SteamFolder steam(L"Steam-kill");
-    steam.WriteLoginUsers("");
-    testbed::Process::Options inTheFolder;
-    inTheFolder.workingDir = steam.Path();
+    SteamFolder steam(L"Steam-kill", "");
     const testbed::Process old(steam.Path() + L"\\Steam.exe",
-                               L"\"" + steam.Path() + L"\\Steam.exe\" -old", inTheFolder);
+                               L"\"" + steam.Path() + L"\\Steam.exe\" -old", {steam.Path()});
     ASSERT_TRUE(old.Started());
     ASSERT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
 
@@ -32,13 +17,12 @@ TEST_F(Switches, KillSteamEndsTheRunningClientAndStartsANewOneWithoutArguments) 
     EXPECT_EQ(old.WaitForExit("the old Steam to end", 5000), 1u) << "ended by the launcher";
     const auto starts = steam.WaitForSteamStarts(2);
     ASSERT_THAT(starts, SizeIs(2));
-    EXPECT_EQ(starts[1].commandLine, Launched(steam, ""));
+    EXPECT_EQ(starts[1].commandLine, SteamCommandLine(steam.Path(), ""));
     EXPECT_EQ(nimbrel.WaitForExit(10000), 0u);
 }
 
 TEST_F(Switches, QuestionMarkShowsTheUsageBoxAndTheRunGoesOnAfterIt) {
-    SteamFolder steam(L"Steam-info");
-    steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
+    SteamFolder steam(L"Steam-info", kOnline);
     Launcher nimbrel(steam.Nimbrel(), L"-?", steam.Path());
     const auto box = nimbrel.WaitForBox();
     ASSERT_TRUE(box);
@@ -49,12 +33,12 @@ TEST_F(Switches, QuestionMarkShowsTheUsageBoxAndTheRunGoesOnAfterIt) {
               L"  -KillSteam : Kills Steam.exe Task on Start\r"
               L"  -? : This Screen\r\r"
               L"                 http://www.example.org/nimbrel");
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"0\"\n");
+    EXPECT_EQ(steam.ReadLoginUsers(), kOnline);
     EXPECT_THAT(steam.SteamStarts(), IsEmpty());
     PressOk(box->window);
     const auto starts = steam.WaitForSteamStarts(1);
     ASSERT_THAT(starts, SizeIs(1));
-    EXPECT_EQ(starts[0].commandLine, Launched(steam, " -?"));
-    EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
+    EXPECT_EQ(starts[0].commandLine, SteamCommandLine(steam.Path(), " -?"));
+    EXPECT_EQ(steam.ReadLoginUsers(), Flagged(kOnline));
     EXPECT_EQ(nimbrel.Quit(), 0u);
 }

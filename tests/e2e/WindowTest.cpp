@@ -1,40 +1,13 @@
 // The window under Wine: layout at the display's DPI, closing, and the web address.
-#include <gmock/gmock.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
 #include "Harness.h"
 
 using namespace e2e;
-using ::testing::SizeIs;
 
-namespace {
-
-class Window : public EndToEnd {};
-
-struct Child {
-    std::wstring className, text;
-    RECT rect;
-    LONG style;
-};
-
-std::vector<Child> ChildrenOf(HWND form) {
-    std::vector<Child> children;
-    for (HWND child = ::GetWindow(form, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t name[64];
-        ::GetClassNameW(child, name, 64);
-        RECT rect;
-        ::GetWindowRect(child, &rect);
-        ::MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
-        children.push_back({name, TextOf(child), rect, ::GetWindowLongW(child, GWL_STYLE)});
-    }
-    return children;
-}
-
-int Px(int twips, int dpi) { return ::MulDiv(twips, dpi, 1440); }
-
-}  // namespace
+using Window = EndToEnd;
 
 // The suite runs in more than one desktop configuration; each run checks it got the one it names.
 TEST(Desktop, IsTheConfigurationThisRunIsNamedFor) {
@@ -73,10 +46,10 @@ TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
     ASSERT_EQ(::GetDeviceCaps(screen, LOGPIXELSY), dpi)
         << "the prefix is not at the DPI this run wants";
     ::ReleaseDC(nullptr, screen);
+    const auto px = [dpi](int twips) { return ::MulDiv(twips, dpi, 1440); };
 
-    SteamFolder steam(L"Steam-layout");
-    steam.WriteLoginUsers("");
-    Launcher nimbrel(steam.Nimbrel(), L"", steam.Path() + L"\\config");  // held at the Steam box
+    SteamFolder steam(L"Steam-layout", "");
+    Launcher nimbrel(steam.Nimbrel(), L"", steam.Elsewhere());
     const auto box = nimbrel.WaitForBox();
     ASSERT_TRUE(box);
     HWND form = nimbrel.WaitForForm();
@@ -84,10 +57,12 @@ TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
     EXPECT_EQ(nimbrel.Caption(), L"Nimbrel - V. 0.1");
     RECT client;
     ::GetClientRect(form, &client);
-    EXPECT_EQ(client.right, Px(4560, dpi));
-    EXPECT_EQ(client.bottom, Px(1335, dpi));
+    EXPECT_EQ(client.right, px(4560));
+    EXPECT_EQ(client.bottom, px(1335));
 
-    const auto children = ChildrenOf(form);
+    std::vector<HWND> children;
+    for (HWND child = ::GetWindow(form, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
     ASSERT_THAT(children, SizeIs(3));
     struct Expected {
         const wchar_t* className;
@@ -99,24 +74,27 @@ TEST_F(Window, LayoutFollowsTheDesignAtTheDisplayDpi) {
                                {L"Static", 120, 240, 4095, 615, false}};
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        EXPECT_EQ(children[i].className, design[i].className);
-        EXPECT_EQ(children[i].rect.left, Px(design[i].left, dpi));
-        EXPECT_EQ(children[i].rect.top, Px(design[i].top, dpi));
-        EXPECT_EQ(children[i].rect.right - children[i].rect.left, Px(design[i].width, dpi));
-        EXPECT_EQ(children[i].rect.bottom - children[i].rect.top, Px(design[i].height, dpi));
-        EXPECT_EQ((children[i].style & WS_TABSTOP) != 0, design[i].tabStop);
+        wchar_t name[64];
+        EXPECT_EQ(std::wstring(name, ::GetClassNameW(children[i], name, 64)), design[i].className);
+        RECT rect;
+        ::GetWindowRect(children[i], &rect);
+        ::MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        EXPECT_EQ(rect.left, px(design[i].left));
+        EXPECT_EQ(rect.top, px(design[i].top));
+        EXPECT_EQ(rect.right - rect.left, px(design[i].width));
+        EXPECT_EQ(rect.bottom - rect.top, px(design[i].height));
+        EXPECT_EQ((::GetWindowLongW(children[i], GWL_STYLE) & WS_TABSTOP) != 0, design[i].tabStop);
     }
-    EXPECT_EQ(children[0].text, L"Quit");
-    EXPECT_EQ(children[1].text, L"http://www.example.org/nimbrel/");
-    EXPECT_EQ(children[2].text.size(), 115u);
+    EXPECT_EQ(TextOf(children[0]), L"Quit");
+    EXPECT_EQ(TextOf(children[1]), L"http://www.example.org/nimbrel/");
+    EXPECT_EQ(TextOf(children[2]).size(), 115u);
     PressOk(box->window);
     EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
     EXPECT_EQ(nimbrel.Quit(), 0u);
 }
 
 TEST_F(Window, ClosingTheWindowEndsTheProgram) {
-    SteamFolder steam(L"Steam-close");
-    steam.WriteLoginUsers("");
+    SteamFolder steam(L"Steam-close", "");
     Launcher nimbrel(steam.Nimbrel(), L"", steam.Path());
     HWND form = nimbrel.WaitForForm();
     ASSERT_NE(form, nullptr);
@@ -132,19 +110,16 @@ TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
     struct Case {
         const wchar_t* name;
         WORD key;
-        bool afterBox;
+        bool afterBox;    // started elsewhere: the run stops at the Steam box first
         bool heldBefore;  // Enter and Space held down since before the start: only repeats come
     };
     for (const Case c : {Case{L"space", VK_SPACE, false, false},
                          Case{L"enter after a box", VK_RETURN, true, false},
                          Case{L"enter held before", VK_RETURN, false, true}}) {
         SCOPED_TRACE(Narrow(c.name));
-        SteamFolder steam(std::wstring(L"Steam-keys-") + c.name);
-        steam.WriteLoginUsers("");
-        // Started elsewhere, the run stops at the Steam box first; closing it hands the
-        // activation, and with it the focus, back to the form.
-        Launcher nimbrel(steam.Nimbrel(), L"",
-                         c.afterBox ? steam.Path() + L"\\config" : steam.Path());
+        SteamFolder steam(std::wstring(L"Steam-keys-") + c.name, "");
+        Launcher nimbrel(steam.Nimbrel(), L"", c.afterBox ? steam.Elsewhere() : steam.Path());
+        // Closing the box hands the activation, and with it the focus, back to the form.
         if (c.afterBox) {
             const auto box = nimbrel.WaitForBox();
             ASSERT_TRUE(box);
@@ -166,10 +141,8 @@ TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
             ASSERT_TRUE(nimbrel.Running()) << "a held key's repeats pressed Quit";
         }
         INPUT keys[2] = {};
-        for (INPUT& key : keys) {
-            key.type = INPUT_KEYBOARD;
-            key.ki.wVk = c.key;
-        }
+        keys[0].type = keys[1].type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[1].ki.wVk = c.key;
         keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
         const ULONGLONG pressedAt = ::GetTickCount64();
         ASSERT_EQ(::SendInput(2, keys, sizeof(INPUT)), 2u);
@@ -179,8 +152,7 @@ TEST_F(Window, SpaceOrEnterPressesQuitWheneverTheFormIsActive) {
 }
 
 TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
-    SteamFolder steam(L"Steam-explorer");
-    steam.WriteLoginUsers("");
+    SteamFolder steam(L"Steam-explorer", "");
     // A decoy Explorer.exe where a bare name would be searched first: beside the program and
     // in the working directory. It is the stand-in, so a start would show in the log.
     ::CopyFileW(FakeSteamExe().c_str(), (steam.Path() + L"\\Explorer.exe").c_str(), FALSE);
@@ -224,12 +196,10 @@ TEST_F(Window, TheAddressOpensTheSystemExplorerNeverADecoy) {
 TEST_F(Window, AShortcutSetToRunMinimizedStartsItMinimizedAndTheRunGoesOn) {
     for (const bool withBox : {false, true}) {
         SCOPED_TRACE(withBox ? "held at the Steam box" : "straight through");
-        SteamFolder steam(withBox ? L"Steam-minimized-box" : L"Steam-minimized");
-        steam.WriteLoginUsers("\"WantsOfflineMode\"\t\t\"0\"\n");
-        // Started elsewhere, the run stops at the Steam box first: boxes still show.
-        Launcher nimbrel(steam.Nimbrel(), L"", withBox ? steam.Path() + L"\\config" : steam.Path(),
+        SteamFolder steam(withBox ? L"Steam-minimized-box" : L"Steam-minimized", kOnline);
+        Launcher nimbrel(steam.Nimbrel(), L"", withBox ? steam.Elsewhere() : steam.Path(),
                          SW_SHOWMINNOACTIVE);
-        if (withBox) {
+        if (withBox) {  // boxes still show
             const auto box = nimbrel.WaitForBox();
             ASSERT_TRUE(box);
             EXPECT_TRUE(::IsIconic(nimbrel.WaitForForm()));
@@ -245,6 +215,6 @@ TEST_F(Window, AShortcutSetToRunMinimizedStartsItMinimizedAndTheRunGoesOn) {
         }
         EXPECT_THAT(steam.WaitForSteamStarts(1), SizeIs(1));
         EXPECT_EQ(nimbrel.Quit(), 0u);
-        EXPECT_EQ(steam.ReadLoginUsers(), "\"WantsOfflineMode\"\t\t\"1\"\n");
+        EXPECT_EQ(steam.ReadLoginUsers(), Flagged(kOnline));
     }
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
@@ -87,17 +88,6 @@ Process::Process(Process&& other) noexcept
       error_(other.error_),
       started_(other.started_) {}
 
-Process& Process::operator=(Process&& other) noexcept {
-    if (this != &other) {
-        if (process_) ::CloseHandle(process_);
-        process_ = std::exchange(other.process_, nullptr);
-        id_ = other.id_;
-        error_ = other.error_;
-        started_ = other.started_;
-    }
-    return *this;
-}
-
 Process::~Process() {
     if (process_) ::CloseHandle(process_);
 }
@@ -145,6 +135,15 @@ std::optional<DWORD> RunToEnd(const std::wstring& program, const std::wstring& c
     if (output.size() > 600) output = output.substr(output.size() - 600);
     ::DeleteFileW(log.c_str());
     return code;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        names.push_back(entry.path().filename().wstring());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 ScopedWorkingDirectory::ScopedWorkingDirectory(const std::wstring& folder) {

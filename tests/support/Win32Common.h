@@ -14,6 +14,14 @@
 
 namespace testbed {
 
+inline std::wstring Widen(const std::string& utf8) {
+    std::wstring out(utf8.size(), L'\0');
+    out.resize(static_cast<std::size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                              static_cast<int>(out.size()))));
+    return out;
+}
+
 // Checks condition every 10 ms until it holds, for up to timeoutMs; false when it never did.
 // A wait that runs out fails the test, naming what it waited for; a bound of 0 only looks.
 bool WaitUntil(const std::string& what, DWORD timeoutMs, const std::function<bool()>& condition);
@@ -48,7 +56,6 @@ public:
     // Starts the program, "" to take it from the command line; a failure fails the test.
     Process(const std::wstring& program, std::wstring commandLine, const Options& options);
     Process(Process&& other) noexcept;
-    Process& operator=(Process&& other) noexcept;
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -73,6 +80,9 @@ private:
 // exit code, or nothing (and the reason in output) when it did not start or end.
 std::optional<DWORD> RunToEnd(const std::wstring& program, const std::wstring& commandLine,
                               DWORD timeoutMs, std::string& output);
+
+// The names of the entries in folder, sorted; none where there is no such folder.
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // The working directory, changed while the object lives: put back however the case ends.
 class ScopedWorkingDirectory {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
@@ -13,6 +14,8 @@
 
 using testbed::Narrow;  // UTF-8, for readable test output
 
+inline const std::wstring kLoginUsers = L"C:\\Steam\\config\\loginusers.vdf";
+
 // A runtime that records one line per call and simulates a small world: files, a process
 // list in which Steam appears when launched and leaves when terminated, and timers.
 class FakeRuntime : public platform::Runtime {
@@ -20,13 +23,11 @@ public:
     std::vector<std::string> calls;
 
     std::wstring appPath = L"C:\\Steam";
-    std::wstring exeName = L"Nimbrel";
     std::wstring title = L"Nimbrel";
     std::wstring commandText;
     bool prevInstance = false;
-    std::set<std::wstring> dirFinds = {L"steam.exe", L"C:\\Steam\\config\\loginusers.vdf"};
-    std::map<std::wstring, std::string> files = {
-        {L"C:\\Steam\\config\\loginusers.vdf", "\"WantsOfflineMode\"\t\t\"0\"\n"}};
+    std::set<std::wstring> dirFinds = {L"steam.exe", kLoginUsers};
+    std::map<std::wstring, std::string> files = {{kLoginUsers, "\"WantsOfflineMode\"\t\t\"0\"\n"}};
     std::optional<platform::RuntimeError> replaceError;
     std::optional<std::string> savedMeanwhile;
 
@@ -51,13 +52,14 @@ public:
     std::wstring caption;
     std::map<platform::FormTimer, bool> timers;
     std::function<void()> onDoEvents;  // e.g. a click that arrives during the pass
-    std::function<void()> onActivate;
-    std::set<std::string> failing;  // names of calls that raise instead
+    std::set<std::string> failing;     // names of calls that raise (once recorded, if they are)
     std::int32_t windowFound = 0;
+
+    app::Form1 form{*this};  // the program under test, over this runtime
 
     // Runs handler the way the window system would: through the form's event boundary.
     // Returns true when the program ended (Quit was called).
-    bool Run(app::Form1& form, const std::function<void()>& handler) {
+    bool Run(const std::function<void()>& handler) {
         try {
             form.Guard(handler);
         } catch (const Ended&) {
@@ -65,35 +67,32 @@ public:
         }
         return false;
     }
+    bool Load() {
+        return Run([this] { form.Form_Load(); });
+    }
 
-    std::vector<std::string> CallsStartingWith(const std::string& prefix) const {
+    // The calls that begin with any of the prefixes, in order.
+    template <class... Prefix>
+    std::vector<std::string> CallsStartingWith(const Prefix&... prefixes) const {
         std::vector<std::string> found;
         for (const auto& call : calls)
-            if (call.rfind(prefix, 0) == 0) found.push_back(call);
+            if (((call.rfind(prefixes, 0) == 0) || ...)) found.push_back(call);
         return found;
     }
 
     std::wstring AppPath() override { return appPath; }
-    std::wstring AppExeName() override { return exeName; }
-    std::wstring AppTitle() override {
-        Raise("AppTitle");
-        return title;
-    }
+    std::wstring AppExeName() override { return L"Nimbrel"; }
+    std::wstring AppTitle() override { return Answer("AppTitle", title); }
     void SetAppTitle(const std::wstring& t) override {
         Record("SetAppTitle " + Narrow(t));
-        Raise("SetAppTitle");
         title = t;
     }
-    bool AppPrevInstance() override {
-        Raise("AppPrevInstance");
-        return prevInstance;
-    }
+    bool AppPrevInstance() override { return Answer("AppPrevInstance", prevInstance); }
     std::wstring CommandText() override { return commandText; }
     std::wstring WindowsFolder() override { return L"C:\\Windows"; }
     std::wstring LCase(const std::wstring& text) override { return Map(text, towlower); }
     std::wstring UCase(const std::wstring& text) override {
-        Raise("UCase");
-        return Map(text, towupper);
+        return Answer("UCase", Map(text, towupper));
     }
 
     std::wstring Dir(const std::wstring& path) override {
@@ -134,7 +133,6 @@ public:
     }
     void DoEvents() override {
         Record("DoEvents");
-        Raise("DoEvents");
         if (onDoEvents) onDoEvents();
     }
     void Shell(const std::wstring& program, const std::wstring& arguments, int style) override {
@@ -158,78 +156,55 @@ public:
         throw Ended{};
     }
 
-    void AppActivate(const std::wstring& t) override {
-        Record("AppActivate " + Narrow(t));
-        Raise("AppActivate");
-        if (onActivate) onActivate();
-    }
-    void SendKeys(const std::wstring& keys) override {
-        Record("SendKeys " + Narrow(keys));
-        Raise("SendKeys");
-    }
+    void AppActivate(const std::wstring& t) override { Record("AppActivate " + Narrow(t)); }
+    void SendKeys(const std::wstring& keys) override { Record("SendKeys " + Narrow(keys)); }
     std::int32_t FindWindowA(const std::string& cls, const std::string& t) override {
         Record("FindWindowA " + cls + " " + t);
-        Raise("FindWindowA");
         return windowFound;
     }
     void ShowWindowAsync(std::int32_t window, int command) override {
         Record("ShowWindowAsync " + std::to_string(window) + " " + std::to_string(command));
-        Raise("ShowWindowAsync");
     }
     void SetWindowPos(std::int32_t window, std::int32_t after, int x, int y, int cx, int cy,
                       unsigned flags) override {
         Record("SetWindowPos " + std::to_string(window) + " " + std::to_string(after) + " " +
                std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(cx) + " " +
                std::to_string(cy) + " " + std::to_string(flags));
-        Raise("SetWindowPos");
     }
 
     platform::Handle CreateToolhelp32Snapshot(std::uint32_t flags, std::uint32_t id) override {
         Record("Snapshot " + std::to_string(flags) + " " + std::to_string(id));
-        Raise("Snapshot");
         if (failing.count("SnapshotInvalid")) return platform::kInvalidHandle;
         snapshots_[nextHandle_] = {processes, 0};
         return nextHandle_++;
     }
     bool ProcessFirst(platform::Handle snapshot, platform::ProcessEntry& entry) override {
         Record("First");
-        Raise("First");
-        snapshots_[snapshot].position = 0;
-        return Fill(snapshot, entry);
+        return Fill(snapshots_[snapshot], 0, entry);
     }
     bool ProcessNext(platform::Handle snapshot, platform::ProcessEntry& entry) override {
         Record("Next");
-        Raise("Next");
-        ++snapshots_[snapshot].position;
-        return Fill(snapshot, entry);
+        return Fill(snapshots_[snapshot], snapshots_[snapshot].position + 1, entry);
     }
     platform::Handle OpenProcess(std::uint32_t access, bool inherit, std::uint32_t id) override {
         Record("OpenProcess " + std::to_string(access) + " " + std::to_string(inherit) + " " +
                std::to_string(id));
-        for (const auto& process : processes)
-            if (process.id == id && !unopenable.count(id)) return 0x10000 + id;
-        return 0;
+        return Listed(id) != processes.end() && !unopenable.count(id) ? 0x10000 + id : 0;
     }
     bool TerminateProcess(platform::Handle process, std::uint32_t exitCode) override {
         Record("TerminateProcess " + std::to_string(process) + " " + std::to_string(exitCode));
         if (process == 0) return false;
         const auto id = static_cast<std::uint32_t>(process - 0x10000);
-        if (unkillable.count(id)) return false;
-        for (auto it = processes.begin(); it != processes.end(); ++it)
-            if (it->id == id) {
-                if (!slowToEnd.count(id)) processes.erase(it);
-                return true;
-            }
-        return false;
+        const auto listed = Listed(id);
+        if (unkillable.count(id) || listed == processes.end()) return false;
+        if (!slowToEnd.count(id)) processes.erase(listed);
+        return true;
     }
     std::uint32_t WaitForSingleObject(platform::Handle handle, std::uint32_t ms) override {
         Record("WaitForSingleObject " + std::to_string(handle) + " " + std::to_string(ms));
         const auto id = static_cast<std::uint32_t>(handle - 0x10000);
-        for (auto it = processes.begin(); it != processes.end(); ++it)
-            if (it->id == id && slowToEnd.erase(id)) {
-                processes.erase(it);
-                break;
-            }
+        if (const auto listed = Listed(id); listed != processes.end() && slowToEnd.erase(id))
+            processes.erase(listed);
         return 0;
     }
     std::vector<platform::ProcessSession> ProcessSessions() override {
@@ -267,19 +242,30 @@ private:
         std::size_t position;
     };
 
-    void Record(std::string call) { calls.push_back(std::move(call)); }
-    void Raise(const std::string& name) {
+    // Records the call and answers it.
+    void Record(std::string call) {
+        calls.push_back(std::move(call));
+        Answer(calls.back().substr(0, calls.back().find(' ')));
+    }
+    // Answers a call with value, or raises where failing names the call.
+    template <class T = bool>
+    T Answer(const std::string& name, T value = {}) {
         if (failing.count(name)) throw platform::errors::InvalidCall(L"simulated failure");
+        return value;
+    }
+    std::vector<Process>::iterator Listed(std::uint32_t id) {
+        return std::find_if(processes.begin(), processes.end(),
+                            [id](const Process& process) { return process.id == id; });
     }
     static std::wstring Map(std::wstring text, wint_t (*map)(wint_t)) {
         for (auto& c : text) c = static_cast<wchar_t>(map(static_cast<wint_t>(c)));
         return text;
     }
-    bool Fill(platform::Handle snapshot, platform::ProcessEntry& entry) {
-        const Snapshot& s = snapshots_[snapshot];
-        if (s.position >= s.list.size()) return false;
-        entry.exeFile = s.list[s.position].name;
-        entry.th32ProcessID = s.list[s.position].id;
+    static bool Fill(Snapshot& snapshot, std::size_t position, platform::ProcessEntry& entry) {
+        snapshot.position = position;
+        if (position >= snapshot.list.size()) return false;
+        entry.exeFile = snapshot.list[position].name;
+        entry.th32ProcessID = snapshot.list[position].id;
         return true;
     }
 

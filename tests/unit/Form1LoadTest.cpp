@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
@@ -7,12 +6,7 @@
 #include "FakeRuntime.h"
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::SizeIs;
 
-namespace {
-
-const std::wstring kLoginUsers = L"C:\\Steam\\config\\loginusers.vdf";
 const char kSteamBox[] =
     "MsgBox 16 Steam.exe not found!: Steam.exe not found - Nimbrel.exe must be in the "
     "Steam-Directory, where the steam.exe is located";
@@ -25,33 +19,18 @@ const char kLoginUsersBox[] =
     "MsgBox 16 Steam.exe not found!: C:\\Steam\\config\\loginusers.vdf\r\rnot found.\r"
     "Nimbrel.exe must be in the Steam-Directory, where the steam.exe is located";
 
-// The calls that show something to the user or touch the file, in order.
-std::vector<std::string> Visible(const FakeRuntime& rt) {
-    std::vector<std::string> seen;
-    for (const auto& call : rt.calls)
-        for (const char* prefix :
-             {"ShowForm", "MsgBox", "ErrorBox", "Read", "Replace", "Shell", "Quit"})
-            if (call.rfind(prefix, 0) == 0) seen.push_back(call);
-    return seen;
-}
-
-}  // namespace
-
 TEST(FormLoad, PlainStartFlipsTheFlagsThenLaunchesSteam) {
     FakeRuntime rt;
-    app::Form1 form(rt);
-    EXPECT_FALSE(rt.Run(form, [&] { form.Form_Load(); }));
-    EXPECT_EQ(rt.files[kLoginUsers], "\"WantsOfflineMode\"\t\t\"1\"\n");
-    EXPECT_EQ(form.AppPath, L"C:\\Steam");
-    EXPECT_EQ(form.LoginUsersPath, kLoginUsers);
-    EXPECT_EQ(
-        rt.calls,
-        (std::vector<std::string>{
-            "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe",
-            "Dir C:\\Steam\\config\\loginusers.vdf", "Read C:\\Steam\\config\\loginusers.vdf",
-            "Replace C:\\Steam\\config\\loginusers.vdf", "DoEvents", "Caption Loading Steam.exe",
-            "Shell C:\\Steam\\Steam.exe||1", "DoEvents", "Snapshot 2 0", "GetCurrentProcessId",
-            "ProcessSessions", "First", "Next", "Next", "CloseHandle 1792", "Timer Timer1 on"}));
+    EXPECT_FALSE(rt.Load());
+    EXPECT_EQ(rt.files[kLoginUsers], kOn);
+    EXPECT_EQ(rt.form.AppPath, L"C:\\Steam");
+    EXPECT_EQ(rt.form.LoginUsersPath, kLoginUsers);
+    EXPECT_EQ(rt.calls, (std::vector<std::string>{
+                            "FindWindowA ThunderRT5Form Nimbrel", "ShowForm", "Dir steam.exe",
+                            "Dir C:\\Steam\\config\\loginusers.vdf", kRead, kReplace, "DoEvents",
+                            "Caption Loading Steam.exe", kShell, "DoEvents", "Snapshot 2 0",
+                            "GetCurrentProcessId", "ProcessSessions", "First", "Next", "Next",
+                            "CloseHandle 1792", "Timer Timer1 on"}));
 }
 
 // Form_Load from one start each: what the row changes of a plain start in C:\Steam, then every
@@ -137,12 +116,15 @@ TEST_P(FormLoadRows, ShowsTouchesAndLaunchesAsTheRowSays) {
     const LoadRow& row = GetParam();
     FakeRuntime rt;
     row.stage(rt);
-    app::Form1 form(rt);
-    EXPECT_EQ(rt.Run(form, [&] { form.Form_Load(); }), row.ends);
-    EXPECT_THAT(Visible(rt), ElementsAreArray(row.visible));
+    EXPECT_EQ(rt.Load(), row.ends);
+    EXPECT_THAT(
+        rt.CallsStartingWith("ShowForm", "MsgBox", "ErrorBox", "Read", "Replace", "Shell", "Quit"),
+        ::testing::ElementsAreArray(row.visible));
     EXPECT_EQ(rt.files, row.filesAfter);
     // One pass of events after the file step, one after the launch: none between.
-    if (!row.ends) EXPECT_THAT(rt.CallsStartingWith("DoEvents"), SizeIs(2));
+    if (!row.ends) {
+        EXPECT_THAT(rt.CallsStartingWith("DoEvents"), ::testing::SizeIs(2));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FormLoad, FormLoadRows, ::testing::ValuesIn(kLoadRows),
@@ -150,35 +132,31 @@ INSTANTIATE_TEST_SUITE_P(FormLoad, FormLoadRows, ::testing::ValuesIn(kLoadRows),
 
 TEST(FormEvents, QuitEndsAtOnceAndTheAddressOpensTheSystemExplorerMinimised) {
     FakeRuntime rt;
-    app::Form1 form(rt);
-    EXPECT_FALSE(rt.Run(form, [&] { form.Label2_Click(); }));
+    EXPECT_FALSE(rt.Run([&] { rt.form.Label2_Click(); }));
     EXPECT_THAT(rt.calls,
                 ElementsAre("Shell C:\\Windows\\explorer.exe| http://www.example.org/nimbrel/|2"));
-    EXPECT_TRUE(rt.Run(form, [&] { form.Command1_Click(); }));
+    EXPECT_TRUE(rt.Run([&] { rt.form.Command1_Click(); }));
     EXPECT_THAT(rt.calls, ElementsAre(::testing::_, "End", "Quit 0"));
 }
 
 TEST(FormEvents, AnAddressThatCannotBeOpenedEndsThroughTheErrorBox) {
     FakeRuntime rt;
     rt.shellError = platform::errors::FileNotFound(L"C:\\Windows\\explorer.exe");
-    app::Form1 form(rt);
-    EXPECT_TRUE(rt.Run(form, [&] { form.Label2_Click(); }));
+    EXPECT_TRUE(rt.Run([&] { rt.form.Label2_Click(); }));
     EXPECT_THAT(rt.CallsStartingWith("ErrorBox"), ElementsAre("ErrorBox 53 File not found"));
 }
 
 TEST(FormEvents, AFailureOfAnyKindEndsThroughTheErrorBoxNeverPastTheHandler) {
     FakeRuntime rt;
-    app::Form1 form(rt);
-    EXPECT_TRUE(rt.Run(form, [] { throw std::bad_alloc(); }));
-    EXPECT_TRUE(rt.Run(form, [] { throw 42; }));
+    EXPECT_TRUE(rt.Run([] { throw std::bad_alloc(); }));
+    EXPECT_TRUE(rt.Run([] { throw 42; }));
     EXPECT_THAT(rt.CallsStartingWith("ErrorBox"),
                 ElementsAre("ErrorBox 7 Out of memory", "ErrorBox 51 Internal error"));
 }
 
 TEST(FormDesign, ControlsAndTimersAreLaidOutAsDesigned) {
     FakeRuntime rt;
-    app::Form1 form(rt);
-    const platform::FormDesign design = form.Design();
+    const platform::FormDesign design = rt.form.Design();
     EXPECT_EQ(design.caption, L"Nimbrel - V. 0.1");
     EXPECT_EQ(design.clientWidth, 4560);
     EXPECT_EQ(design.clientHeight, 1335);

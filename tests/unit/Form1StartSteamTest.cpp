@@ -1,5 +1,4 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "FakeRuntime.h"
 
@@ -32,8 +31,7 @@ TEST(StartSteam, OutcomeFollowsTheLookupsAfterEachLaunch) {
         if (c.alreadyRunning) rt.processes.push_back({L"STEAM.EXE", 9});
         if (c.opensForNothing) rt.unopenable = {rt.nextSteamId, rt.nextSteamId + 1};
         rt.sessionListFails = c.opensForNothing;
-        app::Form1 form(rt);
-        EXPECT_FALSE(rt.Run(form, [&] { form.Form_Load(); }));
+        EXPECT_FALSE(rt.Load());
         EXPECT_THAT(rt.CallsStartingWith("Shell"), SizeIs(c.launches));
         EXPECT_EQ(Narrow(rt.caption), c.caption);
         EXPECT_EQ(rt.calls.back(), "Timer Timer1 on");
@@ -65,10 +63,8 @@ TEST(StartSteam, LaunchCommandKeepsInnerBlanksAndDropsOnlyTheEnds) {
         FakeRuntime rt;
         rt.appPath = c.appPath;
         rt.commandText = c.arguments;
-        const std::wstring loginUsers = std::wstring(c.appPath) + L"\\config\\loginusers.vdf";
-        rt.files = {{loginUsers, ""}};
-        app::Form1 form(rt);
-        rt.Run(form, [&] { form.Form_Load(); });
+        rt.files = {{std::wstring(c.appPath) + L"\\config\\loginusers.vdf", ""}};
+        rt.Load();
         EXPECT_THAT(rt.CallsStartingWith("Shell"), ElementsAre(c.launch));
     }
 }
@@ -76,8 +72,7 @@ TEST(StartSteam, LaunchCommandKeepsInnerBlanksAndDropsOnlyTheEnds) {
 TEST(StartSteam, ALaunchThatCannotStartEndsWithoutLookupCaptionOrTimer) {
     FakeRuntime rt;
     rt.shellError = platform::errors::FileNotFound(L"C:\\Steam\\Steam.exe");
-    app::Form1 form(rt);
-    EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
+    EXPECT_TRUE(rt.Load());
     EXPECT_THAT(rt.CallsStartingWith("Snapshot"), IsEmpty());
     EXPECT_THAT(rt.CallsStartingWith("Timer"), IsEmpty());
     EXPECT_EQ(Narrow(rt.caption), "Loading Steam.exe");
@@ -86,12 +81,11 @@ TEST(StartSteam, ALaunchThatCannotStartEndsWithoutLookupCaptionOrTimer) {
 
 TEST(StartSteam, QuitDuringTheFirstPassEndsBeforeTheLookup) {
     FakeRuntime rt;
-    app::Form1 form(rt);
     int passes = 0;
-    rt.onDoEvents = [&] {
-        if (++passes == 2) form.Guard([&] { form.Command1_Click(); });  // the pass after the launch
+    rt.onDoEvents = [&] {  // a Quit click in the pass after the launch
+        if (++passes == 2) rt.form.Guard([&] { rt.form.Command1_Click(); });
     };
-    EXPECT_TRUE(rt.Run(form, [&] { form.Form_Load(); }));
+    EXPECT_TRUE(rt.Load());
     EXPECT_THAT(rt.CallsStartingWith("Shell"), SizeIs(1));
     EXPECT_THAT(rt.CallsStartingWith("Snapshot"), IsEmpty());
     EXPECT_THAT(rt.CallsStartingWith("Timer"), IsEmpty());
@@ -99,7 +93,6 @@ TEST(StartSteam, QuitDuringTheFirstPassEndsBeforeTheLookup) {
 
 TEST(Timer1, FirstTickDisablesItselfAndEndsTheProgram) {
     FakeRuntime rt;
-    app::Form1 form(rt);
-    EXPECT_TRUE(rt.Run(form, [&] { form.Timer1_Timer(); }));
+    EXPECT_TRUE(rt.Run([&] { rt.form.Timer1_Timer(); }));
     EXPECT_THAT(rt.calls, ElementsAre("Timer Timer1 off", "End", "Quit 0"));
 }

@@ -1,30 +1,22 @@
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "FakeRuntime.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::SizeIs;
+using ::testing::StartsWith;
 
 namespace {
 
-const std::wstring kLoginUsers = L"C:\\Steam\\config\\loginusers.vdf";
-
-struct Launcher {
-    FakeRuntime rt;
-    app::Form1 form{rt};
-    bool ended = false;
+// A start with these arguments, and this user's Steam running if so asked.
+struct Launcher : FakeRuntime {
     explicit Launcher(const std::wstring& arguments, bool steamRunning = false) {
-        rt.commandText = arguments;
-        if (steamRunning) rt.processes.push_back({L"Steam.exe", 777});
+        commandText = arguments;
+        if (steamRunning) processes.push_back({L"Steam.exe", 777});
     }
-    Launcher& Load() {
-        ended = rt.Run(form, [this] { form.Form_Load(); });
-        return *this;
-    }
-    std::vector<std::string> Captions() const { return rt.CallsStartingWith("Caption"); }
-    std::vector<std::string> Launches() const { return rt.CallsStartingWith("Shell"); }
+    std::vector<std::string> Captions() const { return CallsStartingWith("Caption"); }
+    std::vector<std::string> Launches() const { return CallsStartingWith("Shell"); }
 };
 
 }  // namespace
@@ -51,13 +43,13 @@ TEST(Switches, AreFoundInAnyCaseAndRemovedLeavingTheRestLowerCase) {
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.arguments));
         Launcher run(c.arguments);
-        run.rt.files[kLoginUsers] = "WantsOfflineMode \"1\"\nSkipOfflineModeWarning \"0\"\n";
+        run.files[kLoginUsers] = "WantsOfflineMode \"1\"\nSkipOfflineModeWarning \"0\"\n";
         run.Load();
         EXPECT_THAT(run.Launches(), ElementsAre(c.launch));
-        EXPECT_EQ(run.rt.files[kLoginUsers],
+        EXPECT_EQ(run.files[kLoginUsers],
                   c.online ? "WantsOfflineMode \"0\"\nSkipOfflineModeWarning \"0\"\n"
                            : "WantsOfflineMode \"1\"\nSkipOfflineModeWarning \"1\"\n");
-        EXPECT_EQ(!run.rt.CallsStartingWith("Caption KillSteam").empty(), c.kill);
+        EXPECT_EQ(!run.CallsStartingWith("Caption KillSteam").empty(), c.kill);
     }
 }
 
@@ -81,11 +73,11 @@ TEST(KillSteam, EndsOnlyTheUsersOwnSteamAndLaunchesANewOneDirectlyOnceItIsGone) 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Launcher run(L"-killsteam -killsteam");
-        run.rt.processes.insert(run.rt.processes.end(), c.running.begin(), c.running.end());
-        run.rt.slowToEnd = {778};
-        run.rt.unopenable = {779};
+        run.processes.insert(run.processes.end(), c.running.begin(), c.running.end());
+        run.slowToEnd = {778};
+        run.unopenable = {779};
         run.Load();
-        EXPECT_EQ(run.rt.CallsStartingWith("OpenProcess"), c.opens);
+        EXPECT_EQ(run.CallsStartingWith("OpenProcess"), c.opens);
         EXPECT_EQ(run.Captions().at(1), c.killed ? "Caption Steam Process killed"
                                                  : "Caption Failed to kill Steam Process!");
         // A Steam that survives leaves the launch to the timer.
@@ -96,7 +88,7 @@ TEST(KillSteam, EndsOnlyTheUsersOwnSteamAndLaunchesANewOneDirectlyOnceItIsGone) 
 TEST(KillSteam, WithNoSteamRunningMakesNoAttemptAndNoPass) {
     Launcher run(L"-KillSteam");
     run.Load();
-    EXPECT_THAT(run.rt.CallsStartingWith("OpenProcess"), IsEmpty());
+    EXPECT_THAT(run.CallsStartingWith("OpenProcess"), IsEmpty());
     EXPECT_THAT(run.Captions(),
                 ElementsAre("Caption KillSteam (Command Parameter)", "Caption Steam Process killed",
                             "Caption Loading Steam.exe"));
@@ -107,38 +99,36 @@ TEST(KillSteam, WithNoSteamRunningMakesNoAttemptAndNoPass) {
 
 TEST(KillSteam, ASurvivingSteamDefersTheLaunchToTheTimer) {
     Launcher run(L"-KillSteam -Online", /*steamRunning=*/true);
-    run.rt.unkillable = {777};
-    run.Load();
-    EXPECT_FALSE(run.ended);
-    EXPECT_THAT(run.rt.CallsStartingWith("TerminateProcess"), ::testing::SizeIs(2));
-    EXPECT_THAT(run.rt.CallsStartingWith("Snapshot"), ::testing::SizeIs(3));
+    run.unkillable = {777};
+    EXPECT_FALSE(run.Load());
+    EXPECT_THAT(run.CallsStartingWith("TerminateProcess"), SizeIs(2));
+    EXPECT_THAT(run.CallsStartingWith("Snapshot"), SizeIs(3));
     EXPECT_THAT(run.Captions(), ElementsAre("Caption KillSteam (Command Parameter)",
                                             "Caption Failed to kill Steam Process!",
                                             "Caption Switch to Online-Mode (Command Parameter)"));
     EXPECT_THAT(run.Launches(), IsEmpty());
-    EXPECT_EQ(run.rt.calls.back(), "Timer RunSteamTimer on");
+    EXPECT_EQ(run.calls.back(), "Timer RunSteamTimer on");
 
     // The timer's tick launches Steam once; it was disabled before the launch.
-    run.rt.calls.clear();
-    run.rt.Run(run.form, [&] { run.form.RunSteamTimer_Timer(); });
-    EXPECT_EQ(run.rt.calls.front(), "Timer RunSteamTimer off");
+    run.calls.clear();
+    run.Run([&] { run.form.RunSteamTimer_Timer(); });
+    EXPECT_EQ(run.calls.front(), "Timer RunSteamTimer off");
     EXPECT_THAT(run.Launches(), ElementsAre("Shell C:\\Steam\\Steam.exe||1"));
-    EXPECT_FALSE(run.rt.timers[platform::FormTimer::RunSteamTimer]);
+    EXPECT_FALSE(run.timers[platform::FormTimer::RunSteamTimer]);
 }
 
 TEST(KillSteam, AQuitClickDuringThePassEndsBeforeTheFileIsTouched) {
     Launcher run(L"-KillSteam", /*steamRunning=*/true);
-    run.rt.onDoEvents = [&] { run.form.Guard([&] { run.form.Command1_Click(); }); };
-    run.Load();
-    EXPECT_TRUE(run.ended);
-    EXPECT_THAT(run.rt.CallsStartingWith("Read"), IsEmpty());
-    EXPECT_THAT(run.rt.CallsStartingWith("Replace"), IsEmpty());
+    run.onDoEvents = [&] { run.form.Guard([&] { run.form.Command1_Click(); }); };
+    EXPECT_TRUE(run.Load());
+    EXPECT_THAT(run.CallsStartingWith("Read"), IsEmpty());
+    EXPECT_THAT(run.CallsStartingWith("Replace"), IsEmpty());
     EXPECT_THAT(run.Launches(), IsEmpty());
 }
 
 TEST(InfoBox, ShowsTheUsageAfterKillSteamAndBeforeTheChecksAndKeepsTheArgument) {
     Launcher run(L"-KillSteam x-?y");
-    run.rt.dirFinds.erase(L"steam.exe");
+    run.dirFinds.erase(L"steam.exe");
     run.Load();
     const std::string info =
         "MsgBox 64 Nimbrel V. 0.1 - Info: Command-Parameter: -Online -KillSteam\r\r"
@@ -146,14 +136,11 @@ TEST(InfoBox, ShowsTheUsageAfterKillSteamAndBeforeTheChecksAndKeepsTheArgument) 
         "  -KillSteam : Kills Steam.exe Task on Start\r"
         "  -? : This Screen\r\r"
         "                 http://www.example.org/nimbrel";
-    std::vector<std::string> order;
-    for (const auto& call : run.rt.calls)
-        if (call.rfind("MsgBox", 0) == 0 || call.rfind("Caption", 0) == 0)
-            order.push_back(call.substr(0, 40));
-    EXPECT_THAT(run.rt.CallsStartingWith("MsgBox 64"), ElementsAre(info));
-    EXPECT_THAT(order,
+    EXPECT_THAT(run.CallsStartingWith("MsgBox 64"), ElementsAre(info));
+    EXPECT_THAT(run.CallsStartingWith("MsgBox", "Caption"),
                 ElementsAre("Caption KillSteam (Command Parameter)", "Caption Steam Process killed",
-                            info.substr(0, 40), "MsgBox 16 Steam.exe not found!: Steam.ex",
+                            StartsWith(info.substr(0, 40)),
+                            StartsWith("MsgBox 16 Steam.exe not found!: Steam.ex"),
                             "Caption Loading Steam.exe"));
     EXPECT_THAT(run.Launches(), ElementsAre("Shell C:\\Steam\\Steam.exe| x-?y|1"));
 }
@@ -161,5 +148,5 @@ TEST(InfoBox, ShowsTheUsageAfterKillSteamAndBeforeTheChecksAndKeepsTheArgument) 
 TEST(InfoBox, IsNotShownWithoutAQuestionMark) {
     Launcher run(L"-silent");
     run.Load();
-    EXPECT_THAT(run.rt.CallsStartingWith("MsgBox"), IsEmpty());
+    EXPECT_THAT(run.CallsStartingWith("MsgBox"), IsEmpty());
 }

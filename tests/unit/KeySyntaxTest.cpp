@@ -3,34 +3,22 @@
 
 #include <gtest/gtest.h>
 
+#include "Common.h"
+
 using platform::KeyStroke;
 using platform::ParseKeys;
 
 namespace {
 
-KeyStroke Char(wchar_t c, bool shift = false, bool control = false, bool alt = false) {
-    KeyStroke k;
-    k.isCharacter = true;
-    k.character = c;
-    k.shift = shift, k.control = control, k.alt = alt;
-    return k;
-}
-
+KeyStroke Char(wchar_t c, bool shift = false) { return {true, 0, c, shift, false, false}; }
 KeyStroke Key(std::uint16_t vk, bool shift = false, bool control = false, bool alt = false) {
-    KeyStroke k;
-    k.virtualKey = vk;
-    k.shift = shift, k.control = control, k.alt = alt;
-    return k;
+    return {false, vk, 0, shift, control, alt};
 }
 
 }  // namespace
 
 TEST(ParseKeys, ReadsTheClassicSyntax) {
-    struct Case {
-        const wchar_t* keys;
-        std::vector<KeyStroke> strokes;
-    };
-    const Case cases[] = {
+    const std::pair<const wchar_t*, std::vector<KeyStroke>> cases[] = {
         {L"ab", {Char(L'a'), Char(L'b')}},
         {L"~", {Key(0x0D)}},
         {L"{ENTER}{tab}", {Key(0x0D), Key(0x09)}},
@@ -44,16 +32,16 @@ TEST(ParseKeys, ReadsTheClassicSyntax) {
         {L"{F1}{F12}", {Key(0x70), Key(0x7B)}},
         {L"", {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.keys, c.keys + wcslen(c.keys)));
-        EXPECT_EQ(ParseKeys(c.keys), c.strokes);
+    for (const auto& [keys, strokes] : cases) {
+        SCOPED_TRACE(testbed::Narrow(keys));
+        EXPECT_EQ(ParseKeys(keys), strokes);
     }
 }
 
 TEST(ParseKeys, RejectsTextItCannotRead) {
     for (const wchar_t* bad :
          {L"{ENTER", L"{NOSUCHKEY}", L"+(ab", L"a)", L"{}", L"+", L"{a x}", L"{F17}"}) {
-        SCOPED_TRACE(std::string(bad, bad + wcslen(bad)));
+        SCOPED_TRACE(testbed::Narrow(bad));
         EXPECT_THROW(ParseKeys(bad), platform::RuntimeError);
     }
 }

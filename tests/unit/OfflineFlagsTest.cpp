@@ -1,6 +1,6 @@
 #include "loginusers/OfflineFlags.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <filesystem>
 
@@ -97,17 +97,15 @@ TEST(RewriteOfflineFlags, RealWorldFilesChangeOnlyTheFlagDigits) {
             // The changed digit belongs to one of the two offline flags on its own line.
             const auto lineStart = original.rfind('\n', i) + 1;
             const std::string line = original.substr(lineStart, original.find('\n', i) - lineStart);
-            EXPECT_TRUE(line.find("WantsOfflineMode") != std::string::npos ||
-                        line.find("SkipOfflineModeWarning") != std::string::npos)
-                << line;
+            EXPECT_THAT(line, ::testing::AnyOf(::testing::HasSubstr("WantsOfflineMode"),
+                                               ::testing::HasSubstr("SkipOfflineModeWarning")));
         }
         EXPECT_EQ(digits, changed);
-        // A second run finds nothing more to do, and -Online restores the original.
+        // A second run finds nothing more to do.
         std::string again = offline;
         EXPECT_EQ(RewriteOfflineFlags(again, kFlagOff, kFlagOn), 0u);
         // Where no flag was on before, -Online restores the original byte for byte.
-        std::string probe = original;
-        if (RewriteOfflineFlags(probe, kFlagOn, kFlagOff) == 0) {
+        if (Rewritten(original, kFlagOn, kFlagOff) == original) {
             EXPECT_EQ(Rewritten(offline, kFlagOn, kFlagOff), original);
         }
     }

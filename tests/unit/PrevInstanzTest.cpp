@@ -1,7 +1,6 @@
 #include "instance/prevInstanz.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "FakeRuntime.h"
 
@@ -9,11 +8,19 @@ using ::testing::ElementsAre;
 
 namespace {
 
-// Runs the guard as the start-up does; true when the program ended inside it.
-bool Activate(FakeRuntime& rt, const std::wstring& keys1 = L"", const std::wstring& keys2 = L"") {
-    app::Form1 form(rt);
-    return rt.Run(form, [&] { prevInstanz::ActivatePrevInstance(rt, keys1, keys2); });
-}
+// A start that finds another copy running (previous) and a window of its title (window), with
+// the calls named in fail failing.
+struct Start : FakeRuntime {
+    Start(bool previous, std::int32_t window, std::set<std::string> fail = {}) {
+        prevInstance = previous;
+        windowFound = window;
+        failing = std::move(fail);
+    }
+    // Runs the guard as the start-up does; true when the program ended inside it.
+    bool Activate(const std::wstring& keys1 = L"", const std::wstring& keys2 = L"") {
+        return Run([&] { prevInstanz::ActivatePrevInstance(*this, keys1, keys2); });
+    }
+};
 
 const std::vector<std::string> kHandOver = {"FindWindowA ThunderRT5Form Nimbrel",
                                             "FindWindowA ThunderRT5Form Nimbrel",
@@ -28,88 +35,55 @@ const std::vector<std::string> kHandOver = {"FindWindowA ThunderRT5Form Nimbrel"
 }  // namespace
 
 TEST(ActivatePrevInstance, DecidesOnEitherTestAndHandsOver) {
-    {
-        SCOPED_TRACE("neither: returns with one search and the title unchanged");
-        FakeRuntime rt;
-        EXPECT_FALSE(Activate(rt));
-        EXPECT_THAT(rt.calls, ElementsAre("FindWindowA ThunderRT5Form Nimbrel"));
-        EXPECT_EQ(rt.title, L"Nimbrel");
-    }
-    {
-        SCOPED_TRACE("previous instance only");
-        FakeRuntime rt;
-        rt.prevInstance = true;
-        EXPECT_TRUE(Activate(rt));
-        EXPECT_EQ(rt.calls, kHandOver);
-        EXPECT_EQ(rt.title, L"#$#");
-    }
-    {
-        SCOPED_TRACE("window only");
-        FakeRuntime rt;
-        rt.windowFound = 0x1234;
-        EXPECT_TRUE(Activate(rt));
-        EXPECT_THAT(
-            rt.CallsStartingWith("SetWindowPos"),
-            ElementsAre("SetWindowPos 4660 -1 0 0 0 0 3", "SetWindowPos 4660 -2 0 0 0 0 3"));
-    }
-    {
-        SCOPED_TRACE("negative handle alone is not found");
-        FakeRuntime rt;
-        rt.windowFound = -5;
-        EXPECT_FALSE(Activate(rt));
-    }
-    {
-        SCOPED_TRACE("negative handle is still passed on when a copy runs");
-        FakeRuntime rt;
-        rt.windowFound = -5;
-        rt.prevInstance = true;
-        EXPECT_TRUE(Activate(rt));
-        EXPECT_THAT(rt.CallsStartingWith("ShowWindowAsync"), ElementsAre("ShowWindowAsync -5 9"));
-    }
+    Start neither(false, 0);  // returns with one search and the title unchanged
+    EXPECT_FALSE(neither.Activate());
+    EXPECT_THAT(neither.calls, ElementsAre("FindWindowA ThunderRT5Form Nimbrel"));
+    EXPECT_EQ(neither.title, L"Nimbrel");
+
+    Start previousOnly(true, 0);
+    EXPECT_TRUE(previousOnly.Activate());
+    EXPECT_EQ(previousOnly.calls, kHandOver);
+    EXPECT_EQ(previousOnly.title, L"#$#");
+
+    Start windowOnly(false, 0x1234);
+    EXPECT_TRUE(windowOnly.Activate());
+    EXPECT_THAT(windowOnly.CallsStartingWith("SetWindowPos"),
+                ElementsAre("SetWindowPos 4660 -1 0 0 0 0 3", "SetWindowPos 4660 -2 0 0 0 0 3"));
+
+    Start negativeAlone(false, -5);  // a negative handle alone is not found
+    EXPECT_FALSE(negativeAlone.Activate());
+
+    Start negativeAndCopy(true, -5);  // it is still passed on when a copy runs
+    EXPECT_TRUE(negativeAndCopy.Activate());
+    EXPECT_THAT(negativeAndCopy.CallsStartingWith("ShowWindowAsync"),
+                ElementsAre("ShowWindowAsync -5 9"));
 }
 
 TEST(ActivatePrevInstance, SendsKeysOnlyWhenTheFirstSequenceIsGiven) {
-    {
-        FakeRuntime rt;
-        rt.prevInstance = true;
-        Activate(rt, L"", L"{ENTER}");
-        EXPECT_TRUE(rt.CallsStartingWith("SendKeys").empty());
-        EXPECT_TRUE(rt.CallsStartingWith("DoEvents").empty());
-    }
-    {
-        FakeRuntime rt;
-        rt.prevInstance = true;
-        Activate(rt, L"abc", L"");
-        const std::vector<std::string> tail(rt.calls.begin() + 6, rt.calls.end());
-        EXPECT_THAT(tail, ElementsAre("SendKeys abc", "DoEvents", "SendKeys ", "DoEvents",
-                                      "SetWindowPos 0 -2 0 0 0 0 3", "End", "Quit 0"));
-    }
+    Start secondOnly(true, 0);
+    secondOnly.Activate(L"", L"{ENTER}");
+    EXPECT_TRUE(secondOnly.CallsStartingWith("SendKeys").empty());
+    EXPECT_TRUE(secondOnly.CallsStartingWith("DoEvents").empty());
+
+    Start firstOnly(true, 0);
+    firstOnly.Activate(L"abc", L"");
+    const std::vector<std::string> tail(firstOnly.calls.begin() + 6, firstOnly.calls.end());
+    EXPECT_THAT(tail, ElementsAre("SendKeys abc", "DoEvents", "SendKeys ", "DoEvents",
+                                  "SetWindowPos 0 -2 0 0 0 0 3", "End", "Quit 0"));
 }
 
 TEST(ActivatePrevInstance, AFailingStepIsSkippedAndTheRestStillRuns) {
-    {
-        SCOPED_TRACE("activation fails");
-        FakeRuntime rt;
-        rt.prevInstance = true;
-        rt.failing = {"AppActivate"};
-        EXPECT_TRUE(Activate(rt));
-        EXPECT_EQ(rt.calls, kHandOver);
-    }
-    {
-        SCOPED_TRACE("a failure while deciding enters the hand-over");
-        FakeRuntime rt;
-        rt.failing = {"AppPrevInstance"};
-        EXPECT_TRUE(Activate(rt));
-        EXPECT_EQ(rt.calls, kHandOver);
-    }
-    {
-        SCOPED_TRACE("key sending fails");
-        FakeRuntime rt;
-        rt.prevInstance = true;
-        rt.failing = {"SendKeys", "SetAppTitle"};
-        EXPECT_TRUE(Activate(rt, L"x", L"y"));
-        EXPECT_THAT(rt.CallsStartingWith("DoEvents"), ::testing::SizeIs(2));
-        EXPECT_EQ(rt.calls.back(), "Quit 0");
-        EXPECT_EQ(rt.title, L"Nimbrel");  // the failed rename left the title as it was
-    }
+    Start activationFails(true, 0, {"AppActivate"});
+    EXPECT_TRUE(activationFails.Activate());
+    EXPECT_EQ(activationFails.calls, kHandOver);
+
+    Start decidingFails(false, 0, {"AppPrevInstance"});  // enters the hand-over
+    EXPECT_TRUE(decidingFails.Activate());
+    EXPECT_EQ(decidingFails.calls, kHandOver);
+
+    Start keysFail(true, 0, {"SendKeys", "SetAppTitle"});
+    EXPECT_TRUE(keysFail.Activate(L"x", L"y"));
+    EXPECT_THAT(keysFail.CallsStartingWith("DoEvents"), ::testing::SizeIs(2));
+    EXPECT_EQ(keysFail.calls.back(), "Quit 0");
+    EXPECT_EQ(keysFail.title, L"Nimbrel");  // the failed rename left the title as it was
 }

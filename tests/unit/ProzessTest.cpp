@@ -1,26 +1,12 @@
 #include "process/Prozess.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "FakeRuntime.h"
 
 using ::testing::ElementsAre;
 
-namespace {
-
-std::int32_t Lookup(std::vector<FakeRuntime::Process> processes, const std::wstring& name,
-                    std::uint32_t ownSession, bool sessionListFails) {
-    FakeRuntime rt;
-    rt.processes = std::move(processes);
-    rt.ownSession = ownSession;
-    rt.sessionListFails = sessionListFails;
-    return Prozess::FindProcess(rt, name);
-}
-constexpr auto kOwn = FakeRuntime::kOwnSession, kOther = FakeRuntime::kOtherSession,
-               kUnknown = FakeRuntime::kUnknownSession;
-
-}  // namespace
+constexpr auto kOther = FakeRuntime::kOtherSession, kUnknown = FakeRuntime::kUnknownSession;
 
 TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
     struct Case {
@@ -58,18 +44,22 @@ TEST(FindProcess, ExactMatchBeatsPartialFirstExactAndLastPartialWin) {
          {{L"steam.exe", 3, kOther}, {L"steam.exe", 4}},
          L"steam.exe",
          4,
-         kOwn,
+         FakeRuntime::kOwnSession,
          true},
         {"no list: one that cannot be asked counts",
          {{L"steam.exe", 3, kUnknown}},
          L"steam.exe",
          3,
-         kOwn,
+         FakeRuntime::kOwnSession,
          true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(Lookup(c.list, c.search, c.ownSession, c.sessionListFails), c.id);
+        FakeRuntime rt;
+        rt.processes = c.list;
+        rt.ownSession = c.ownSession;
+        rt.sessionListFails = c.sessionListFails;
+        EXPECT_EQ(Prozess::FindProcess(rt, c.search), c.id);
     }
 }
 
@@ -87,37 +77,29 @@ TEST(FindProcess, WalksOneFreshSnapshotAndClosesItOnEveryExit) {
 }
 
 TEST(FindProcess, FailuresAreSuppressed) {
-    {
-        SCOPED_TRACE("no snapshot: nothing to close");
-        FakeRuntime rt;
-        rt.failing = {"SnapshotInvalid"};
-        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
-        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0"));
-    }
-    {
-        SCOPED_TRACE("snapshot call cannot be made");
-        FakeRuntime rt;
-        rt.failing = {"Snapshot"};
-        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
-        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0"));
-    }
-    {
-        SCOPED_TRACE("first entry fails: closed, 0");
-        FakeRuntime rt;
-        rt.failing = {"First"};
-        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 0);
-        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessSessions",
-                                          "First", "CloseHandle 1792"));
-    }
-    {
-        SCOPED_TRACE("next entry cannot be made: the walk ends with what it has");
-        FakeRuntime rt;
-        rt.processes = {{L"xsteam.exe", 9}, {L"steam.exe", 10}};
-        rt.failing = {"Next"};
-        EXPECT_EQ(Prozess::FindProcess(rt, L"steam.exe"), 9);
-        EXPECT_THAT(rt.calls, ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessSessions",
-                                          "First", "Next", "CloseHandle 1792"));
-    }
+    FakeRuntime noSnapshot;  // nothing to close
+    noSnapshot.failing = {"SnapshotInvalid"};
+    EXPECT_EQ(Prozess::FindProcess(noSnapshot, L"steam.exe"), 0);
+    EXPECT_THAT(noSnapshot.calls, ElementsAre("Snapshot 2 0"));
+
+    FakeRuntime snapshotCallFails;
+    snapshotCallFails.failing = {"Snapshot"};
+    EXPECT_EQ(Prozess::FindProcess(snapshotCallFails, L"steam.exe"), 0);
+    EXPECT_THAT(snapshotCallFails.calls, ElementsAre("Snapshot 2 0"));
+
+    FakeRuntime firstFails;  // closed, 0
+    firstFails.failing = {"First"};
+    EXPECT_EQ(Prozess::FindProcess(firstFails, L"steam.exe"), 0);
+    EXPECT_THAT(firstFails.calls, ElementsAre("Snapshot 2 0", "GetCurrentProcessId",
+                                              "ProcessSessions", "First", "CloseHandle 1792"));
+
+    FakeRuntime nextFails;  // the walk ends with what it has
+    nextFails.processes = {{L"xsteam.exe", 9}, {L"steam.exe", 10}};
+    nextFails.failing = {"Next"};
+    EXPECT_EQ(Prozess::FindProcess(nextFails, L"steam.exe"), 9);
+    EXPECT_THAT(nextFails.calls,
+                ElementsAre("Snapshot 2 0", "GetCurrentProcessId", "ProcessSessions", "First",
+                            "Next", "CloseHandle 1792"));
 }
 
 TEST(KillProcess, OpensTerminatesWithExitCodeOneWaitsAndClosesLeavingTheIdAlone) {

@@ -1,7 +1,6 @@
 #include "platform/Text.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 using platform::WrapWords;
 using ::testing::ElementsAre;

@@ -2,11 +2,9 @@
 // calls failing one at a time (which call, how), or another program saving the file just before
 // one of them; and a clock of the test's own, so that waiting out a hold costs no real time.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -14,54 +12,47 @@
 #include "Win32Fixture.h"
 #include "app/Form1.h"
 
-namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
-enum class Fault {
-    Moment,
-    ForGood,
-    Denied,
-    DiskFull,
-    IoError,
-    Gone,
-    Pending,
-    LongName,
-    Quota,
-    Cancelled,
-    ShortRead
-};
-// In Fault's order: what the fault is, the error the call gives (0: none, a read that ends early)
-// and the run-time error that reports it where nothing waits it out.
-const struct {
+// A way for a call to fail: what it is, the error the call gives (0: none, a read that ends
+// early), the run-time error that reports it where nothing waits it out, and whether the call
+// keeps failing once it failed.
+struct Fault {
     const char* name;
     DWORD error;
     int number;
-} kFaults[] = {{"held a moment", ERROR_SHARING_VIOLATION, 70},
-               {"held for good", ERROR_SHARING_VIOLATION, 70},
-               {"denied", ERROR_ACCESS_DENIED, 75},
-               {"disk full", ERROR_DISK_FULL, 61},
-               {"device error", ERROR_IO_DEVICE, 57},
-               {"gone", ERROR_FILE_NOT_FOUND, 53},
-               {"delete pending", ERROR_DELETE_PENDING, 70},
-               {"name too long", ERROR_FILENAME_EXCED_RANGE, 76},
-               {"quota used up", platform::kErrorDiskQuotaExceeded, 61},
-               {"cancelled", ERROR_CANCELLED, 57},
-               {"short read: the file shrank under it", 0, 0}};
+    bool forGood = false;
+};
+const Fault kFaults[] = {{"held a moment", ERROR_SHARING_VIOLATION, 70},
+                         {"held for good", ERROR_SHARING_VIOLATION, 70, true},
+                         {"denied", ERROR_ACCESS_DENIED, 75},
+                         {"disk full", ERROR_DISK_FULL, 61},
+                         {"device error", ERROR_IO_DEVICE, 57},
+                         {"gone", ERROR_FILE_NOT_FOUND, 53},
+                         {"delete pending", ERROR_DELETE_PENDING, 70},
+                         {"name too long", ERROR_FILENAME_EXCED_RANGE, 76},
+                         {"quota used up", platform::kErrorDiskQuotaExceeded, 61},
+                         {"cancelled", ERROR_CANCELLED, 57},
+                         {"short read: the file shrank under it", 0, 0}};
 enum class Save { None, SameTick, ByRename, NeedsNoChange, KeepsSaving };
 const char* const kSaves[] = {"", "in place, within the clock's tick", "by rename",
                               "with the flags set already", "again before every call"};
 struct Injection {
     int failAt = -1;
-    Fault fault = Fault::Moment;
+    const Fault* fault = nullptr;
     int saveAt = -1;
     Save save = Save::None;
-    std::wstring file;
-    std::vector<std::string> calls;
-    std::string heldForGood;       // the call that keeps failing once it failed
+    std::wstring file = {};
+    std::vector<std::string> calls = {};
+    std::string heldForGood = {};  // the call that keeps failing once it failed
     bool scannerHeldCopy = false;  // the first delete of the copy is refused, as a scanner does
     int saves = 0;
-    std::string lastSaved;
+    std::string lastSaved = {};
     ULONGLONG clock = 1000;
 } injection;
 const platform::FileCalls kSystem = platform::FileStepCalls();
@@ -123,8 +114,8 @@ DWORD Before(const std::string& call) {
                              in.save == Save::ByRename, in.save == Save::SameTick);
     }
     if (index == in.failAt) {
-        if (in.fault == Fault::ForGood) in.heldForGood = call;
-        return kFaults[static_cast<int>(in.fault)].error;
+        if (in.fault->forGood) in.heldForGood = call;
+        return in.fault->error;
     }
     return in.heldForGood == call ? ERROR_SHARING_VIOLATION : 0;
 }
@@ -144,11 +135,11 @@ struct FakeCall<entry> {
     static R WINAPI Call(A... args) {
         std::string call = name;
         if constexpr (std::is_same_v<std::tuple_element_t<0, std::tuple<A...>>, LPCWSTR>) {
-            const fs::path path = std::get<0>(std::tuple<A...>(args...));
+            const std::filesystem::path path = std::get<0>(std::tuple<A...>(args...));
             call += " " + testbed::Narrow(path.filename().wstring());
         }
-        const bool shortRead = injection.fault == Fault::ShortRead &&
-                               static_cast<int>(injection.calls.size()) == injection.failAt;
+        const bool shortRead = static_cast<int>(injection.calls.size()) == injection.failAt &&
+                               injection.fault->error == 0;
         if (const DWORD error = Before(call)) {
             ::SetLastError(error);
             if constexpr (std::is_same_v<R, HANDLE>)
@@ -177,10 +168,15 @@ struct FakeCall<entry> {
 VOID WINAPI TestSleep(DWORD ms) { injection.clock += ms; }
 ULONGLONG WINAPI TestTicks() { return injection.clock; }
 
+template <auto entry, class Function>
+void Install(Function& slot, const char* name) {
+    FakeCall<entry>::name = name;
+    slot = &FakeCall<entry>::Call;
+}
+
 // Puts the fakes in the file step's table for as long as it lives, so that a failing test
 // cannot leave them there for the next.
-class FakeFileCalls {
-public:
+struct FakeFileCalls {
     FakeFileCalls() {
         platform::FileCalls& calls = platform::FileStepCalls();
 #define NIMBREL_FAKE(entry) Install<&platform::FileCalls::entry>(calls.entry, #entry)
@@ -198,40 +194,30 @@ public:
         calls.GetTickCount64 = TestTicks;
     }
     ~FakeFileCalls() { platform::FileStepCalls() = kSystem; }
-
-private:
-    template <auto entry, class Function>
-    static void Install(Function& slot, const char* name) {
-        FakeCall<entry>::name = name;
-        slot = &FakeCall<entry>::Call;
-    }
 };
 
 // Form1's start-up over the real file step, with what the user would see recorded: the boxes
 // and the Steam starts. Quit unwinds to the test.
-class RecordingRuntime : public platform::Win32Runtime {
-public:
+struct RecordingRuntime : platform::Win32Runtime {
     struct Ended {};
-    explicit RecordingRuntime(std::wstring steam)
-        : platform::Win32Runtime(::GetModuleHandleW(nullptr)), steam_(std::move(steam)) {}
-    std::wstring AppPath() override { return steam_; }
+    explicit RecordingRuntime(std::wstring folder)
+        : platform::Win32Runtime(::GetModuleHandleW(nullptr)), steam(std::move(folder)) {}
+    std::wstring AppPath() override { return steam; }
     bool AppPrevInstance() override { return false; }
     std::wstring CommandText() override { return L""; }
     void MsgBox(const std::wstring& text, int, const std::wstring&) override {
-        boxes.push_back(text);
+        boxes.push_back(testbed::Narrow(text));
     }
     void ShowErrorBox(const platform::RuntimeError& error) override {
-        boxes.push_back(platform::ErrorBoxText(error));
+        boxes.push_back(testbed::Narrow(platform::ErrorBoxText(error)));
     }
     void Shell(const std::wstring&, const std::wstring&, int) override { ++steamStarts; }
     void SetTimerEnabled(platform::FormTimer, bool) override {}
     [[noreturn]] void Quit(int) override { throw Ended{}; }
 
-    std::vector<std::wstring> boxes;
+    const std::wstring steam;
+    std::vector<std::string> boxes;
     int steamStarts = 0;
-
-private:
-    std::wstring steam_;
 };
 
 }  // namespace
@@ -246,12 +232,14 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
     app::Form1 form(runtime);
     runtime.LoadForm(form.Design());
     FakeFileCalls fakes;
+    int cases = -1;  // the first run only finds the calls
     const auto run = [&](Injection how) {
         testbed::WriteBytes(file, kBefore);
         injection = std::move(how);
         injection.file = file;
         runtime.boxes.clear();
         runtime.steamStarts = 0;
+        ++cases;
         try {
             form.Guard([&] { form.Form_Load(); });
         } catch (const RecordingRuntime::Ended&) {}
@@ -259,13 +247,12 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
     run({});
     const std::vector<std::string> calls = injection.calls;
     ASSERT_EQ(testbed::ReadBytes(file), kOffline);
-    const std::string original = "CreateFileW loginusers.vdf";
-    const int read =
-        static_cast<int>(std::find(calls.begin(), calls.end(), original) - calls.begin());
-    const int check = static_cast<int>(std::find(calls.begin() + read + 1, calls.end(), original) -
-                                       calls.begin());
-    const int readEnd = static_cast<int>(
-        std::find(calls.begin(), calls.end(), "GetFileAttributesW loginusers.vdf") - calls.begin());
+    const auto indexOf = [&](const char* call, int from = 0) {
+        return static_cast<int>(std::find(calls.begin() + from, calls.end(), call) - calls.begin());
+    };
+    const int read = indexOf("CreateFileW loginusers.vdf");
+    const int check = indexOf("CreateFileW loginusers.vdf", read + 1);
+    const int readEnd = indexOf("GetFileAttributesW loginusers.vdf");
     const int rename = static_cast<int>(calls.size()) - 1;
     ASSERT_LT(check, rename);
     ASSERT_EQ(calls[rename], "MoveFileExW loginusers.vdf.nimbrel-tmp");
@@ -276,44 +263,38 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
         EXPECT_EQ(testbed::ReadBytes(file), file_text);
         EXPECT_EQ(runtime.steamStarts > 0, errorNumber == 0);
         if (errorNumber == 0) {
-            EXPECT_THAT(runtime.boxes, ::testing::IsEmpty()) << testbed::Narrow(runtime.boxes[0]);
+            EXPECT_THAT(runtime.boxes, ::testing::IsEmpty());
             return;
         }
         ASSERT_THAT(runtime.boxes, ::testing::SizeIs(1));
-        const std::wstring& box = runtime.boxes[0];
-        EXPECT_EQ(box.rfind(L"Run-time error '" + platform::DecimalText(errorNumber) + L"':", 0),
-                  0u)
-            << testbed::Narrow(box);
-        EXPECT_NE(box.find(L"\r\n\r\n" + file), std::wstring::npos) << testbed::Narrow(box);
-        EXPECT_EQ(box.find(L"nimbrel-tmp"), std::wstring::npos) << testbed::Narrow(box);
+        const std::string& box = runtime.boxes[0];
+        EXPECT_THAT(box, StartsWith("Run-time error '" + std::to_string(errorNumber) + "':"));
+        EXPECT_THAT(box, HasSubstr("\r\n\r\n" + testbed::Narrow(file)));
+        EXPECT_THAT(box, Not(HasSubstr("nimbrel-tmp")));
     };
-    int cases = 0;
     for (int at = 0; at < static_cast<int>(calls.size()); ++at) {
         const std::string& call = calls[at];
-        for (int f = 0; f < static_cast<int>(std::size(kFaults)); ++f) {
-            const Fault fault = static_cast<Fault>(f);
-            if (fault == Fault::ShortRead && call != "ReadFile") continue;
-            SCOPED_TRACE(call + " #" + std::to_string(at) + " fails, " + kFaults[f].name);
-            Injection how;
-            how.failAt = at;
-            how.fault = fault;
-            run(how);
-            ++cases;
+        for (const Fault& fault : kFaults) {
+            if (fault.error == 0 && call != "ReadFile") continue;  // only a read ends early
+            SCOPED_TRACE(call + " #" + std::to_string(at) + " fails, " + fault.name);
+            run({at, &fault});
             // What passes by waiting, or by reading again, never fails the run: a moment's hold
             // at an open, a read or the rename; a denied first read or rename; at the check, a file
             // gone or denied for a moment while another program swaps in its save, and the same
             // at the attributes read before the copy. The copy's attributes are a nicety, never
             // worth failing the run for.
+            const DWORD error = fault.error;
+            const bool aMoment = (error == ERROR_SHARING_VIOLATION && !fault.forGood) ||
+                                 error == ERROR_DELETE_PENDING;
             const bool waitedOut =
-                fault == Fault::ShortRead ||
-                call == "SetFileAttributesW loginusers.vdf.nimbrel-tmp" ||
-                ((fault == Fault::Moment || fault == Fault::Pending) &&
+                error == 0 || call == "SetFileAttributesW loginusers.vdf.nimbrel-tmp" ||
+                (aMoment &&
                  (call.rfind("CreateFileW", 0) == 0 || call == "ReadFile" || at == rename)) ||
-                (fault == Fault::Denied && (at == read || at == check || at == rename)) ||
-                (fault == Fault::Gone && at == check) ||
-                (at == readEnd && (fault == Fault::Moment || fault == Fault::Denied ||
-                                   fault == Fault::Gone || fault == Fault::Pending));
-            expect(waitedOut ? kOffline : kBefore, waitedOut ? 0 : kFaults[f].number);
+                (error == ERROR_ACCESS_DENIED && (at == read || at == check || at == rename)) ||
+                (error == ERROR_FILE_NOT_FOUND && at == check) ||
+                (at == readEnd &&
+                 (aMoment || error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND));
+            expect(waitedOut ? kOffline : kBefore, waitedOut ? 0 : fault.number);
         }
         for (const Save save :
              {Save::SameTick, Save::ByRename, Save::NeedsNoChange, Save::KeepsSaving}) {
@@ -325,19 +306,13 @@ TEST(FileStep, EveryFileCallFailingInTurnOrAnotherSaveBeforeItKeepsEveryonesText
             if (inPlace ? at >= rename : held) continue;
             SCOPED_TRACE("another program saves " + std::string(kSaves[static_cast<int>(save)]) +
                          " before " + call + " #" + std::to_string(at));
-            Injection how;
-            how.saveAt = at;
-            how.save = save;
-            run(how);
-            ++cases;
+            run({-1, nullptr, at, save});  // no call fails
             if (save == Save::KeepsSaving) {
                 expect(injection.lastSaved, 70);  // as the other program left it
             } else {
-                expect(Stamped(1, "1"), 0);  // its save, the flags set if it had them clear
-                if (save == Save::NeedsNoChange) {
-                    EXPECT_THAT(injection.calls,
-                                ::testing::Not(::testing::Contains(
-                                    ::testing::StartsWith("MoveFileExW"))));  // unwritten
+                expect(Stamped(1, "1"), 0);         // its save, the flags set if it had them clear
+                if (save == Save::NeedsNoChange) {  // unwritten
+                    EXPECT_THAT(injection.calls, Not(Contains(StartsWith("MoveFileExW"))));
                 }
             }
         }

@@ -1,9 +1,11 @@
 // Files for real, under Wine: the lookup, the whole-file read and the atomic replace.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "DeniedFolder.h"
 #include "Win32Fixture.h"
+
+using ::testing::Eq;
+using ::testing::Ne;
 
 namespace {
 
@@ -34,15 +36,15 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
     enum class There { File, Nothing, Folder };
     struct Case {
         const char* name;
-        There there;       // at the file's path; a file holds "original"
-        DWORD attributes;  // the file's, 0 to leave them
-        bool locked;       // another program reads it and shares reading only
-        int number;        // the error raised; 0 for any
+        There there;                     // at the file's path; a file holds "original"
+        DWORD attributes;                // the file's, 0 to leave them
+        bool locked;                     // another program reads it and shares reading only
+        ::testing::Matcher<int> number;  // of the error raised
     };
-    for (const Case& c :
-         {Case{"read-only", There::File, FILE_ATTRIBUTE_READONLY, false, 75},
-          Case{"locked", There::File, 0, true, 70}, Case{"missing", There::Nothing, 0, false, 53},
-          Case{"folder", There::Folder, 0, false, 0}}) {
+    for (const Case& c : {Case{"read-only", There::File, FILE_ATTRIBUTE_READONLY, false, Eq(75)},
+                          Case{"locked", There::File, 0, true, Eq(70)},
+                          Case{"missing", There::Nothing, 0, false, Eq(53)},
+                          Case{"folder", There::Folder, 0, false, Ne(0)}}) {
         SCOPED_TRACE(c.name);
         const std::wstring folder = testbed::ScratchFolder(L"fail");
         const std::wstring file = folder + L"\\loginusers.vdf";
@@ -54,11 +56,7 @@ TEST(ReplaceFileBytes, AnyFailureLeavesTheOriginalAndNoTemporaryFile) {
                                : INVALID_HANDLE_VALUE;
         const int number = ErrorNumber([&] { ReplaceWith(file, "replaced"); });
         if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
-        if (c.number) {
-            EXPECT_EQ(number, c.number);
-        } else {
-            EXPECT_NE(number, 0);
-        }
+        EXPECT_THAT(number, c.number);
         if (c.there == There::Folder) {
             EXPECT_TRUE(::GetFileAttributesW(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the Win32 runtime's test files share: this program's one runtime, the number of an error
-// raised, a folder's names and a window besides the ones under test.
+// raised, a folder's names and windows of this program to look at.
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -9,6 +9,8 @@
 
 #include "Win32Common.h"
 #include "platform/Win32Runtime.h"
+
+using testbed::FilesIn;
 
 // The first runtime of this program file: it holds the mark of a running copy.
 inline platform::Win32Runtime& Runtime() {
@@ -26,15 +28,8 @@ inline int ErrorNumber(const std::function<void()>& action) {
     return 0;
 }
 
-inline std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().wstring());
-    return names;
-}
-
-// A visible window of this program that is none of those a case looks at.
-inline HWND OtherWindow() {
-    return ::CreateWindowExW(0, L"STATIC", L"Other window", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400,
-                             50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+// A visible top-level window of this program, of a system window class.
+inline HWND TopWindow(const wchar_t* className, const wchar_t* title, int left) {
+    return ::CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, left, 50, 300,
+                             100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }

@@ -6,11 +6,9 @@
 
 TEST(Windows, ActivationByTitleAndKeySending) {
     NIMBREL_STAGE(foreground, testbed::ForegroundWindow());
-    HWND target =
-        ::CreateWindowExW(0, L"EDIT", L"Nimbrel key target", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50,
-                          50, 300, 100, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    HWND target = TopWindow(L"EDIT", L"Nimbrel key target", 50);
     ASSERT_NE(target, nullptr);
-    HWND other = OtherWindow();
+    HWND other = TopWindow(L"STATIC", L"Other window", 400);
     ::SetForegroundWindow(other);
     Runtime().DoEvents();
     Runtime().AppActivate(L"Nimbrel key");  // a title that begins with the text counts
@@ -21,12 +19,9 @@ TEST(Windows, ActivationByTitleAndKeySending) {
     ::SetWindowTextW(target, L"");
     ::SetFocus(target);
     Runtime().SendKeys(L"ab+c{TAB 0}x{BS}{+}");
-    wchar_t text[64] = {};
-    testbed::WaitUntil("the keys to arrive in the key target as abC+", 2000, [&] {
-        Runtime().DoEvents();
-        return ::GetWindowTextW(target, text, 64), std::wstring(text) == L"abC+";
-    });
-    EXPECT_STREQ(text, L"abC+");
+    testbed::WaitUntil("the keys to arrive in the key target as abC+", 2000,
+                       [&] { return Runtime().DoEvents(), testbed::TextOf(target) == L"abC+"; });
+    EXPECT_EQ(testbed::TextOf(target), L"abC+");
     EXPECT_EQ(ErrorNumber([] { Runtime().SendKeys(L"{NOPE}"); }), 5);
     ::DestroyWindow(target);
     ::DestroyWindow(other);

@@ -1,16 +1,14 @@
 // Processes for real, under Wine: the lookup, sessions and ending a process; and a start that
 // needs elevation, over faked system calls.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "Win32Fixture.h"
 #include "process/Prozess.h"
 
 TEST(Processes, FindProcessSeesRealProcessesAndKillProcessEndsThemWithExitCodeOne) {
-    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"NIMBREL_WIN32_TESTS.EXE"),
-              static_cast<std::int32_t>(::GetCurrentProcessId()));
-    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"C:\\nowhere\\nimbrel_win32_tests.exe"),
-              static_cast<std::int32_t>(::GetCurrentProcessId()));
+    const auto self = static_cast<std::int32_t>(::GetCurrentProcessId());
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"NIMBREL_WIN32_TESTS.EXE"), self);
+    EXPECT_EQ(Prozess::FindProcess(Runtime(), L"C:\\nowhere\\nimbrel_win32_tests.exe"), self);
     EXPECT_EQ(Prozess::FindProcess(Runtime(), L"no-such-program.exe"), 0);
 
     const std::wstring folder = testbed::ScratchFolder(L"process");

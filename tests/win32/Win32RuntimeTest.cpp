@@ -18,9 +18,8 @@ TEST(AppFacts, PathExeNameArgumentsAndPreviousInstance) {
     };
     for (const Case c : {Case{L"\"C:\\A B\\n.exe\" -x  y", L"-x  y"}, Case{L"n.exe", L""},
                          Case{L"n.exe  -x", L" -x"}, Case{L"\"C:\\n.exe\"-x", L""},
-                         Case{L"\"C:\\n.exe\"", L""}, Case{L"C:\\n.exe\t-x", L"-x"}}) {
+                         Case{L"\"C:\\n.exe\"", L""}, Case{L"C:\\n.exe\t-x", L"-x"}})
         EXPECT_EQ(platform::ArgumentsOf(c.line), c.arguments);
-    }
     // The name marks one program file, whatever the case of its path.
     EXPECT_EQ(platform::InstanceMutexName(L"C:\\Steam\\Nimbrel.exe"),
               platform::InstanceMutexName(L"c:\\steam\\NIMBREL.EXE"));

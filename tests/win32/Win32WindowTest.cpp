@@ -1,7 +1,6 @@
 // This application's own window for real, under Wine: what escapes a handler, and what is left
 // of a form once its runtime is gone.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <stdexcept>
@@ -72,7 +71,7 @@ TEST(Windows, AFormGoesWithTheRuntimeThatLoadedItAndNothingReachesItAfterwards) 
     // Left alive, the button's procedure would run on the freed runtime at the next focus change.
     ASSERT_FALSE(::IsWindow(form));
     ASSERT_FALSE(::IsWindow(button));
-    HWND other = OtherWindow();
+    HWND other = TopWindow(L"STATIC", L"Other window", 400);
     ::SetForegroundWindow(other);
     ::SetLastError(0);
     EXPECT_EQ(::SendMessageW(button, WM_KEYDOWN, VK_RETURN, 0), 0);
