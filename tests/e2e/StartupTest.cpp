@@ -206,10 +206,14 @@ bool Fits(const wchar_t* pattern, const wchar_t* text) {
 class EndsWithoutSteam : public EndToEnd, public ::testing::WithParamInterface<Stop> {};
 
 // What the config folder holds: Windows may give a volume of its own the system's folder at its
-// root, as it does any.
+// root, as it does any; Wine's small volume has none.
 std::vector<std::wstring> Beside(const SteamFolder& steam) {
     std::vector<std::wstring> names = steam.Files(L"config");
-    names.erase(std::remove(names.begin(), names.end(), L"System Volume Information"), names.end());
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::wstring& name) {
+                                   return testbed::Broken(name == L"System Volume Information");
+                               }),
+                names.end());
     return names;
 }
 
