@@ -118,8 +118,12 @@ SteamFolder::SteamFolder(const std::wstring& name, const std::optional<std::stri
 std::vector<SteamStart> SteamStartsIn(const std::wstring& folder) {
     std::vector<SteamStart> starts;
     // Named after the performance counter: in start order.
-    for (const std::wstring& name : FilesIn(folder + L"\\steam-starts")) {
-        const std::string line = ReadBytes(folder + L"\\steam-starts\\" + name);
+    const std::wstring log = folder + L"\\steam-starts";  // made by the first start
+    const DWORD attributes = ::GetFileAttributesW(log.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return starts;
+    for (const std::wstring& name : FilesIn(log)) {
+        const std::string line = ReadBytes(log + L"\\" + name);
         const auto tab1 = line.find('\t'), tab2 = line.rfind('\t');
         // A file still being written is read on the next look.
         if (tab1 == std::string::npos || tab2 == tab1 || line.back() != '\n') continue;

@@ -142,6 +142,8 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error))
         names.push_back(entry.path().filename().wstring());
+    // A case that looks into a folder expects it to be there: gone, it holds nothing either.
+    if (error) ADD_FAILURE() << "cannot list " << Narrow(folder) << ": " << error.message();
     std::sort(names.begin(), names.end());
     return names;
 }

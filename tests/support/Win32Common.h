@@ -81,7 +81,7 @@ private:
 std::optional<DWORD> RunToEnd(const std::wstring& program, const std::wstring& commandLine,
                               DWORD timeoutMs, std::string& output);
 
-// The names of the entries in folder, sorted; none where there is no such folder.
+// The names of the entries in folder, sorted. A folder that cannot be listed fails the test.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // The working directory, changed while the object lives: put back however the case ends.

@@ -41,6 +41,7 @@ struct LoadRow {
     bool ends;  // within Form_Load, before the timers
     std::vector<std::string> visible;
     std::map<std::wstring, std::string> filesAfter;
+    const wchar_t* loginUsersPath = nullptr;  // the form's path of the file, where the row says
 };
 
 const LoadRow kLoadRows[] = {
@@ -74,7 +75,8 @@ const LoadRow kLoadRows[] = {
      false,
      {"ShowForm", "Read D:\\\\config\\loginusers.vdf", "Replace D:\\\\config\\loginusers.vdf",
       "Shell D:\\\\Steam.exe||1"},
-     {{L"D:\\\\config\\loginusers.vdf", "SkipOfflineModeWarning \"1\""}}},
+     {{L"D:\\\\config\\loginusers.vdf", "SkipOfflineModeWarning \"1\""}},
+     L"D:\\\\config\\loginusers.vdf"},
     {"NothingToChangeStillLaunchesSteamOnce",
      [](FakeRuntime& rt) { rt.files[kLoginUsers] = "\"WantsOfflineMode\"\t\t\"1\"\r\n"; },
      false,
@@ -121,6 +123,12 @@ TEST_P(FormLoadRows, ShowsTouchesAndLaunchesAsTheRowSays) {
         rt.CallsStartingWith("ShowForm", "MsgBox", "ErrorBox", "Read", "Replace", "Shell", "Quit"),
         ::testing::ElementsAreArray(row.visible));
     EXPECT_EQ(rt.files, row.filesAfter);
+    if (row.loginUsersPath) {
+        EXPECT_EQ(rt.form.LoginUsersPath, row.loginUsersPath);
+    }
+    if (row.ends) {
+        EXPECT_EQ(rt.calls.back(), row.visible.back()) << "nothing after the end";
+    }
     // One pass of events after the file step, one after the launch: none between.
     if (!row.ends) {
         EXPECT_THAT(rt.CallsStartingWith("DoEvents"), ::testing::SizeIs(2));

@@ -12,14 +12,10 @@
 namespace {
 
 // What a fault in a handler looks like: a button whose handler throws past every guard. A thread
-// of this process writes what the box that should follow says to the standard error, and closes
-// it; within 20 s the process ends, whatever happened.
+// of this process, started first, writes what the box that should follow says to the standard
+// error, and closes it; within 20 s the process ends, whatever happened (a form that never
+// loads too).
 void ClickAButtonWhoseHandlerThrows() {
-    platform::Win32Runtime runtime(::GetModuleHandleW(nullptr));
-    platform::ControlDesign button{
-        platform::ControlDesign::Kind::Button, L"B", 0, 0, 900, 300, L"Throw"};
-    button.onClick = [] { throw std::logic_error("a fault"); };
-    runtime.LoadForm({L"NimbrelThrowTest", L"Throw", 1500, 600, 0, {}, {button}});
     std::thread([] {
         HWND closed = nullptr;
         for (int waited = 0; waited < 20000; waited += 20, ::Sleep(20))
@@ -32,6 +28,11 @@ void ClickAButtonWhoseHandlerThrows() {
                    stderr);
         ::ExitProcess(2);
     }).detach();
+    platform::Win32Runtime runtime(::GetModuleHandleW(nullptr));
+    platform::ControlDesign button{
+        platform::ControlDesign::Kind::Button, L"B", 0, 0, 900, 300, L"Throw"};
+    button.onClick = [] { throw std::logic_error("a fault"); };
+    runtime.LoadForm({L"NimbrelThrowTest", L"Throw", 1500, 600, 0, {}, {button}});
     if (!testbed::ClickButton(::FindWindowW(L"NimbrelThrowTest", nullptr), L"Throw"))
         std::fputs("the form has no button Throw\n", stderr);
     runtime.DoEvents();
