@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "Staging.h"
@@ -112,11 +113,27 @@ private:
     // Runs diskpart with the script, for up to two minutes; true when it succeeded. said gets
     // the end of what it said.
     bool RunDiskpart(const std::string& script, std::string& said) const {
-        const std::wstring scriptFile = folder_ + L".diskpart.txt";
+        const std::wstring scriptFile = folder_ + L".diskpart.txt",
+                           log = folder_ + L".diskpart.log";
         WriteBytes(scriptFile, script);
-        const auto code = RunToEnd(
-            Diskpart(), L"\"" + Diskpart() + L"\" /s \"" + scriptFile + L"\"", 120000, said);
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE output = ::CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, 0, nullptr);
+        std::optional<DWORD> code;
+        {
+            Process::Options options;
+            options.output = output != INVALID_HANDLE_VALUE ? output : nullptr;
+            options.flags = CREATE_NO_WINDOW;
+            const Process diskpart(Diskpart(),
+                                   L"\"" + Diskpart() + L"\" /s \"" + scriptFile + L"\"", options);
+            if (diskpart.Started() && !(code = diskpart.WaitForExit("diskpart to end", 120000)))
+                diskpart.Terminate(1);
+        }
+        if (output != INVALID_HANDLE_VALUE) ::CloseHandle(output);
+        said = ReadBytes(log);
+        if (said.size() > 600) said = said.substr(said.size() - 600);
         ::DeleteFileW(scriptFile.c_str());
+        ::DeleteFileW(log.c_str());
         return code == 0u;
     }
     void Detach() const {

@@ -72,69 +72,31 @@ Process::Process(const std::wstring& program, std::wstring commandLine, const Op
                                 options.workingDir.empty() ? nullptr : options.workingDir.c_str(),
                                 &startup, &started) != FALSE;
     if (!started_) {
-        error_ = ::GetLastError();
-        ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << error_;
+        ADD_FAILURE() << "cannot start " << Narrow(commandLine) << ": error " << ::GetLastError();
         return;
     }
     if (options.linux) return;
     ::CloseHandle(started.hThread);
-    process_ = started.hProcess;
+    process_.reset(started.hProcess);
     id_ = started.dwProcessId;
 }
 
-Process::Process(Process&& other) noexcept
-    : process_(std::exchange(other.process_, nullptr)),
-      id_(other.id_),
-      error_(other.error_),
-      started_(other.started_) {}
-
-Process::~Process() {
-    if (process_) ::CloseHandle(process_);
-}
-
 bool Process::Running() const {
-    return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+    return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }
 
 std::optional<DWORD> Process::WaitForExit(const std::string& what, DWORD timeoutMs) const {
     if (!process_ || !WaitUntil(what, timeoutMs, [&] { return !Running(); })) return std::nullopt;
     DWORD code = 0;
-    ::GetExitCodeProcess(process_, &code);
+    ::GetExitCodeProcess(process_.get(), &code);
     return code;
 }
 
 void Process::Terminate(UINT code) const {
     if (!Running()) return;
-    ::TerminateProcess(process_, code);
+    ::TerminateProcess(process_.get(), code);
     WaitUntil("process " + std::to_string(id_) + " to end once terminated", 2000,
               [&] { return !Running(); });
-}
-
-std::optional<DWORD> RunToEnd(const std::wstring& program, const std::wstring& commandLine,
-                              DWORD timeoutMs, std::string& output) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring log =
-        std::wstring(temp) + L"nimbrel-run-" + std::to_wstring(::GetCurrentProcessId()) + L".log";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE said = ::CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                CREATE_ALWAYS, 0, nullptr);
-    std::optional<DWORD> code;
-    {
-        Process::Options options;
-        options.output = said != INVALID_HANDLE_VALUE ? said : nullptr;
-        options.flags = CREATE_NO_WINDOW;
-        const Process run(program, commandLine, options);
-        if (!run.Started())
-            output = "it does not start: error " + std::to_string(run.Error());
-        else if (!(code = run.WaitForExit(Narrow(commandLine) + " to end", timeoutMs)))
-            run.Terminate(1);
-    }
-    if (said != INVALID_HANDLE_VALUE) ::CloseHandle(said);
-    if (output.empty()) output = ReadBytes(fs::path(log));
-    if (output.size() > 600) output = output.substr(output.size() - 600);
-    ::DeleteFileW(log.c_str());
-    return code;
 }
 
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Common.h"
+#include "platform/UniqueHandle.h"
 
 namespace testbed {
 
@@ -52,17 +53,12 @@ public:
         // closed its standard output). Nothing is kept, and callers wait for its effect.
         bool linux = false;
     };
-    Process() = default;
     // Starts the program, "" to take it from the command line; a failure fails the test.
     Process(const std::wstring& program, std::wstring commandLine, const Options& options);
-    Process(Process&& other) noexcept;
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+    Process(Process&&) = default;
 
     bool Started() const { return started_; }
-    DWORD Error() const { return error_; }  // why it did not start
-    HANDLE Handle() const { return process_; }
+    HANDLE Handle() const { return process_.get(); }
     DWORD Id() const { return id_; }
     bool Running() const;
     // The exit code once the program ends within timeoutMs, else nothing: WaitUntil's rules.
@@ -71,15 +67,10 @@ public:
     void Terminate(UINT code) const;
 
 private:
-    HANDLE process_ = nullptr;
-    DWORD id_ = 0, error_ = 0;
+    platform::UniqueProcess process_;
+    DWORD id_ = 0;
     bool started_ = false;
 };
-
-// Runs the command line to its end, for up to timeoutMs, writing what it says to output: its
-// exit code, or nothing (and the reason in output) when it did not start or end.
-std::optional<DWORD> RunToEnd(const std::wstring& program, const std::wstring& commandLine,
-                              DWORD timeoutMs, std::string& output);
 
 // The names of the entries in folder, sorted. A folder that cannot be listed fails the test.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
